@@ -1,0 +1,16 @@
+# velk_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
+# One GoogleTest executable per test folder; every case becomes a ctest entry.
+# Tests carry the label "unit" unless LABELS says otherwise; the sanitizer
+# build runs the "unit" label.
+function(velk_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+endfunction()

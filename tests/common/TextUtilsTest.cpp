@@ -1,0 +1,215 @@
+#include "common/TextUtils.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <clocale>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace velk::core {
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+    std::string out;
+    for (int v : values) {
+        out.push_back(static_cast<char>(v));
+    }
+    return out;
+}
+
+// glibc's table as an independent oracle for one windows-1251 byte.
+std::string iconvCp1251(unsigned char byte) {
+    iconv_t cd = iconv_open("UTF-8", "CP1251");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return {};
+    }
+    char in[1] = {static_cast<char>(byte)};
+    char out[8] = {};
+    char* inPtr = in;
+    char* outPtr = out;
+    size_t inLeft = 1;
+    size_t outLeft = sizeof out;
+    const size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1)) {
+        return {};
+    }
+    return std::string(out, sizeof out - outLeft);
+}
+
+TEST(Cp1251, CyrillicCapitalA) { EXPECT_EQ(cp1251ToUtf8(bytes({0xC0})), bytes({0xD0, 0x90})); }
+
+TEST(Cp1251, EmptyAndAsciiPassThrough) {
+    EXPECT_EQ(cp1251ToUtf8(""), "");
+    EXPECT_EQ(cp1251ToUtf8("EMPL2021.TXT 123\r\n"), "EMPL2021.TXT 123\r\n");
+}
+
+TEST(Cp1251, EveryHighByteMatchesTheSystemTable) {
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        const std::string ours = cp1251ToUtf8(std::string(1, static_cast<char>(b)));
+        if (b == 0x98) {
+            // Unassigned in the code page; kept as the C1 control U+0098.
+            EXPECT_EQ(ours, bytes({0xC2, 0x98}));
+            continue;
+        }
+        const std::string expected = iconvCp1251(static_cast<unsigned char>(b));
+        if (expected.empty()) {
+            GTEST_SKIP() << "iconv has no CP1251 table";
+        }
+        EXPECT_EQ(ours, expected) << "byte 0x" << std::hex << b;
+    }
+}
+
+TEST(Cp1251, MixedText) {
+    // "Дата: 01" in windows-1251
+    EXPECT_EQ(cp1251ToUtf8(bytes({0xC4, 0xE0, 0xF2, 0xE0, ':', ' ', '0', '1'})), "Дата: 01");
+}
+
+TEST(Base64, EncodesTheStandardVectors) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {bytes({0xFF, 0xFE}), "//4="},
+    };
+    for (const auto& [plain, encoded] : cases) {
+        EXPECT_EQ(base64Encode(plain), encoded);
+        const auto decoded = base64Decode(encoded);
+        EXPECT_EQ(std::string(decoded.begin(), decoded.end()), plain);
+    }
+}
+
+TEST(Base64, DecodeSkipsCharactersOutsideTheAlphabet) {
+    const std::string expected = "abc";  // "YWJj"
+    for (const std::string text : {"YW Jj", "Y\r\nWJj", "YW=Jj", "-YWJj_", "\tYWJj\n"}) {
+        const auto decoded = base64Decode(text);
+        EXPECT_EQ(std::string(decoded.begin(), decoded.end()), expected) << text;
+    }
+}
+
+TEST(Base64, DecodeDropsLeftOverBits) {
+    EXPECT_EQ(base64Decode("YW").size(), 1u);
+    EXPECT_EQ(base64Decode("Y").size(), 0u);
+    EXPECT_TRUE(base64Decode("").empty());
+    EXPECT_TRUE(base64Decode("====").empty());
+}
+
+TEST(Base64, RoundTripsEveryByteValue) {
+    std::vector<std::uint8_t> all(256);
+    for (int i = 0; i < 256; ++i) {
+        all[i] = static_cast<std::uint8_t>(i);
+    }
+    EXPECT_EQ(base64Decode(base64Encode(all)), all);
+}
+
+TEST(AsciiCase, FoldsAsciiOnlyAndLeavesCyrillicBytesAlone) {
+    const std::string cyr = "Дек";
+    EXPECT_EQ(asciiLower("ABC xyz " + cyr), "abc xyz " + cyr);
+    EXPECT_EQ(asciiUpper("abc XYZ " + cyr), "ABC XYZ " + cyr);
+    EXPECT_TRUE(iequalsAscii("Upload_File", "UPLOAD_file"));
+    EXPECT_FALSE(iequalsAscii("abc", "abcd"));
+    EXPECT_TRUE(icontainsAscii("dec2009.IPUBXMLDEC", "ipubxml"));
+    EXPECT_TRUE(icontainsAscii("anything", ""));
+    EXPECT_FALSE(icontainsAscii("ab", "abc"));
+}
+
+TEST(Trim, StripsCWhiteSpaceOnly) {
+    EXPECT_EQ(trim(" \t\r\n x y \v\f"), "x y");
+    EXPECT_EQ(trim("   "), "");
+    EXPECT_EQ(trim(bytes({0xC2, 0xA0}) + "x"), bytes({0xC2, 0xA0}) + "x");  // NBSP is not ASCII space
+}
+
+TEST(Utf8SafePrefix, NeverCutsACharacter) {
+    const std::string text = "аб";  // two 2-byte characters
+    const std::vector<std::pair<std::size_t, std::string>> cases = {
+        {0, ""}, {1, ""}, {2, "а"}, {3, "а"}, {4, "аб"}, {100, "аб"},
+    };
+    for (const auto& [max, expected] : cases) {
+        EXPECT_EQ(utf8SafePrefix(text, max), expected) << max;
+    }
+    EXPECT_EQ(utf8SafePrefix("€x", 2), "");  // 3-byte character
+    EXPECT_EQ(utf8SafePrefix("abc", 2), "ab");
+}
+
+TEST(ParseInt64, FollowsStrtollPrefixRules) {
+    struct Case {
+        const char* text;
+        std::optional<std::int64_t> value;
+    };
+    const Case cases[] = {
+        {"42", 42},
+        {"  7", 7},
+        {"\t-3", -3},
+        {"+5", 5},
+        {"12abc", 12},
+        {"12.9", 12},
+        {"0001", 1},
+        {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
+        {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
+        {"9223372036854775808", std::nullopt},
+        {"-9223372036854775809", std::nullopt},
+        {"99999999999999999999999", std::nullopt},
+        {"", std::nullopt},
+        {"abc", std::nullopt},
+        {"-", std::nullopt},
+        {"- 1", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseInt64(c.text), c.value) << '"' << c.text << '"';
+    }
+}
+
+class CommaLocale : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = std::setlocale(LC_ALL, nullptr);
+        active_ = std::setlocale(LC_ALL, "bg_BG.UTF-8") != nullptr;
+    }
+    void TearDown() override { std::setlocale(LC_ALL, saved_.c_str()); }
+    bool active_ = false;
+
+private:
+    std::string saved_;
+};
+
+TEST_F(CommaLocale, NumbersIgnoreTheProcessLocale) {
+    if (!active_) {
+        GTEST_SKIP() << "bg_BG.UTF-8 is not installed";
+    }
+    EXPECT_EQ(formatFixed(2025.0, 6), "2025.000000");
+    EXPECT_EQ(formatFixed(12.34, 2), "12.34");
+    EXPECT_EQ(parseDoubleC("3.14"), 3.14);
+    EXPECT_EQ(parseDoubleC("1,5"), 1.0);
+}
+
+TEST(FormatFixed, MatchesPrintf) {
+    for (double v : {0.0, -0.0, 1.005, 2025.0, 24.68, -1e-7, 123456789.125, 1e300}) {
+        for (int precision : {0, 2, 6}) {
+            char expected[512];
+            std::snprintf(expected, sizeof expected, "%.*f", precision, v);
+            EXPECT_EQ(formatFixed(v, precision), expected) << v << " " << precision;
+        }
+    }
+}
+
+TEST(ParseDoubleC, TakesTheLongestPrefix) {
+    struct Case {
+        const char* text;
+        std::optional<double> value;
+    };
+    const Case cases[] = {
+        {"3.14xyz", 3.14}, {"1,5", 1.0}, {" -2.5", -2.5}, {"1e3", 1000.0},
+        {"", std::nullopt}, {"abc", std::nullopt}, {".", std::nullopt}, {"1e999", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseDoubleC(c.text), c.value) << '"' << c.text << '"';
+    }
+    // Non-finite texts convert, as strtod does; callers decide what they accept.
+    ASSERT_TRUE(parseDoubleC("nan").has_value());
+    EXPECT_TRUE(std::isnan(*parseDoubleC("nan")));
+    EXPECT_TRUE(std::isinf(*parseDoubleC("-inf")));
+}
+
+}  // namespace
+}  // namespace velk::core
