@@ -33,6 +33,14 @@ std::string trim(std::string_view text);
 // character in two.
 std::string utf8SafePrefix(std::string_view text, std::size_t maxBytes);
 
+// Control bytes (below 0x20, and 0x7F) as "\xNN" with upper-case hex digits;
+// every other byte as it is. Keeps outside text from breaking a log line.
+std::string escapeControlBytes(std::string_view text);
+
+// Percent-encodes every byte but the unreserved characters of RFC 3986, so a
+// value from outside cannot add parameters or paths to a URL.
+std::string percentEncode(std::string_view value);
+
 // printf("%.*f") in the "C" locale, whatever the process locale.
 std::string formatFixed(double value, int precision);
 

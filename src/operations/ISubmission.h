@@ -50,13 +50,6 @@ public:
     // Listing of the taxpayer's submitted documents after a filing.
     virtual InquiryResult fetchResults(infra::portal::NapSession* session, const ResultsQuery& query) const;
     virtual bool reservedFlagC() const;
-
-private:
-    std::string plsModuleFor(const ServiceLink& link) const;
 };
-
-// The file-name part of a path written with '\' or '/' separators (or after a
-// drive prefix such as "C:"); empty when the path ends with a separator.
-std::string fileNamePart(const std::string& path);
 
 }  // namespace velk::core::operations

@@ -21,8 +21,4 @@ std::string plsModuleOf(const ServiceLink& link, const std::string& fallbackModu
 // The link's "url" property, empty when it has none.
 std::string linkUrlProperty(const ServiceLink& link);
 
-// Percent-encodes everything but the unreserved characters of RFC 3986, so a
-// value from the web application cannot add query parameters to a portal URL.
-std::string encodeUrlComponent(std::string_view value);
-
 }  // namespace velk::core::operations

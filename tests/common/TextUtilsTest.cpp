@@ -132,6 +132,21 @@ TEST(Utf8SafePrefix, NeverCutsACharacter) {
     EXPECT_EQ(utf8SafePrefix("abc", 2), "ab");
 }
 
+TEST(EscapeControlBytes, EscapesControlsOnly) {
+    EXPECT_EQ(escapeControlBytes(""), "");
+    EXPECT_EQ(escapeControlBytes("C:\\dir\\файл 1"), "C:\\dir\\файл 1");
+    EXPECT_EQ(escapeControlBytes("a\r\nb"), "a\\x0D\\x0Ab");
+    EXPECT_EQ(escapeControlBytes(std::string("\0\x1F\x7F ~", 5)), "\\x00\\x1F\\x7F ~");
+}
+
+TEST(PercentEncode, KeepsOnlyUnreservedCharacters) {
+    EXPECT_EQ(percentEncode("2024-01_a.b~Z9"), "2024-01_a.b~Z9");
+    EXPECT_EQ(percentEncode("0&YEAR=1999"), "0%26YEAR%3D1999");
+    EXPECT_EQ(percentEncode("a b/?#%"), "a%20b%2F%3F%23%25");
+    EXPECT_EQ(percentEncode("я"), "%D1%8F");
+    EXPECT_EQ(percentEncode(""), "");
+}
+
 TEST(ParseInt64, FollowsStrtollPrefixRules) {
     struct Case {
         const char* text;

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "features/common/SubmissionResultInquiry.h"
+
+namespace velk::core::features::dec16 {
+
+// Reads the agency's result of a filing made with Dec16Declaration.
+class Dec16ResultInquiry : public operations::SubmissionResultInquiry {
+public:
+    std::string typeId() const override;
+    std::string displayName() const override;
+    std::int32_t backendKind() const override;
+    std::int32_t flowKind() const override;
+    std::string description() const override;
+    std::unique_ptr<operations::ISubmission> pairedSubmission() const override;
+};
+
+}  // namespace velk::core::features::dec16

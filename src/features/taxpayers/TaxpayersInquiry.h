@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "operations/IInquiry.h"
+
+namespace velk::core::features::taxpayers {
+
+// Taxpayers the logged-in certificate may act for.
+class TaxpayersInquiry : public operations::IInquiry {
+public:
+    std::string typeId() const override;
+    std::string displayName() const override;
+    std::string featureGroupId() const override;
+    std::string featureGroupName() const override;
+    std::int32_t backendKind() const override;
+    std::int32_t flowKind() const override;
+    std::string description() const override;
+    bool requiresSubmissionToken() const override;
+    operations::ResultSchema resultSchema() const override;
+    std::vector<operations::ParamSpec> params() const override;
+    operations::InquiryResult run(infra::portal::NapSession* session,
+                                  const operations::ParamMap& params) const override;
+};
+
+}  // namespace velk::core::features::taxpayers

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "operations/IInquiry.h"
+
+namespace velk::core::features::vat {
+
+// The VAT return files of a local folder, parsed for a check before filing.
+class VatFilesInquiry : public operations::IInquiry {
+public:
+    std::string typeId() const override;
+    std::string displayName() const override;
+    std::string featureGroupId() const override;
+    std::string featureGroupName() const override;
+    std::int32_t backendKind() const override;
+    std::int32_t flowKind() const override;
+    std::string category() const override;
+    std::string description() const override;
+    operations::ResultSchema resultSchema() const override;
+    std::vector<operations::ParamSpec> params() const override;
+    operations::InquiryResult run(infra::portal::NapSession* session,
+                                  const operations::ParamMap& params) const override;
+};
+
+}  // namespace velk::core::features::vat
