@@ -1,0 +1,166 @@
+#include "infrastructure/signing/PinStore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "common/Logger.h"
+#include "common/TextUtils.h"
+#include "platform/AppPaths.h"
+#include "platform/DataProtection.h"
+#include "platform/SecureWipe.h"
+
+namespace velk::signing {
+
+namespace {
+
+using core::json;
+using core::LogLevel;
+using core::logLine;
+
+// The PIN store's own entropy; the settings store uses another.
+constexpr std::string_view kEntropy = "QwrtuPolyK.zed.v7";
+
+std::mutex& storeMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// Writes the text to a private temporary file beside the target and renames
+// it over the target, so a crash leaves the old file or the new one.
+bool writeFileAtomically(const std::string& target, const std::string& text) {
+    std::string tmp = target + ".XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);  // mode 0600
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = true;
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        ok = n > 0;
+        if (ok) {
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tmp.c_str());
+    }
+    return ok;
+}
+
+}  // namespace
+
+std::string PinStore::path() {
+    const std::string dir = platform::dataDir();
+    return dir.empty() ? std::string() : platform::joinPath(dir, "pins.dat");
+}
+
+json PinStore::load() {
+    const std::string file = path();
+    std::ifstream in(file, std::ios::binary);
+    if (file.empty() || !in) {
+        return json::object();
+    }
+    try {
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return json::parse(text);
+    } catch (const std::exception&) {
+        logLine(LogLevel::Warn, "Corrupt pins.dat — starting fresh");
+        return json::object();
+    }
+}
+
+bool PinStore::save(const json& document) {
+    const std::string file = path();
+    if (file.empty() || !platform::createDirectories(platform::dataDir())) {
+        return false;
+    }
+    std::string text;
+    try {
+        text = document.dump(2, ' ', false);
+    } catch (const json::exception& e) {
+        // An id that is not UTF-8 cannot be written as JSON.
+        logLine(LogLevel::Error, std::string("PinStore: cannot serialise pins.dat: ") + e.what());
+        return false;
+    }
+    return writeFileAtomically(file, text);
+}
+
+std::optional<Bytes> PinStore::protect(const std::string& pin) {
+    Bytes blob;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(pin.data());
+    const int error = platform::DataProtection::protect({bytes, pin.size()}, kEntropy, blob);
+    if (error != 0) {
+        logLine(LogLevel::Error, "CryptProtectData failed: " + std::to_string(error));
+        return std::nullopt;
+    }
+    return blob;
+}
+
+std::optional<std::string> PinStore::unprotect(const Bytes& blob) {
+    Bytes plain;
+    platform::ScopedWipe wipePlain(plain);
+    const int error = platform::DataProtection::unprotect(blob, kEntropy, plain);
+    if (error != 0) {
+        logLine(LogLevel::Error, "CryptUnprotectData failed: " + std::to_string(error));
+        return std::nullopt;
+    }
+    return std::string(plain.begin(), plain.end());
+}
+
+std::optional<std::string> PinStore::get(const std::string& certificateId) {
+    std::lock_guard lock(storeMutex());
+    const json document = load();
+    if (!document.is_object()) {
+        return std::nullopt;
+    }
+    const auto it = document.find(certificateId);
+    if (it == document.end() || !it->is_string()) {
+        return std::nullopt;
+    }
+    return unprotect(core::base64Decode(it->get_ref<const std::string&>()));
+}
+
+bool PinStore::store(const std::string& certificateId, const std::string& pin) {
+    if (certificateId.empty()) {
+        return false;
+    }
+    std::lock_guard lock(storeMutex());
+    std::optional<Bytes> blob = protect(pin);
+    if (!blob) {
+        return false;
+    }
+    json document = load();
+    if (!document.is_object()) {
+        // Whatever else the file held is no PIN of ours.
+        document = json::object();
+    }
+    document[certificateId] = core::base64Encode(*blob);
+    platform::secureWipe(*blob);
+    return save(document);
+}
+
+bool PinStore::remove(const std::string& certificateId) {
+    std::lock_guard lock(storeMutex());
+    json document = load();
+    if (!document.is_object() || document.erase(certificateId) == 0) {
+        return true;
+    }
+    return save(document);
+}
+
+}  // namespace velk::signing

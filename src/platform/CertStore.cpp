@@ -1,0 +1,247 @@
+#include "platform/CertStore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <openssl/pkcs12.h>
+#include <openssl/sha.h>
+#include <nlohmann/json.hpp>
+
+#include "common/Logger.h"
+#include "platform/AppPaths.h"
+#include "platform/OpenSslPtr.h"
+
+namespace velk::platform {
+
+namespace {
+
+using core::LogLevel;
+using core::logLine;
+
+struct SafeBagsDeleter {
+    void operator()(STACK_OF(PKCS12_SAFEBAG) * bags) const {
+        sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+    }
+};
+using SafeBagsPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), SafeBagsDeleter>;
+
+struct AuthSafesDeleter {
+    void operator()(STACK_OF(PKCS7) * safes) const { sk_PKCS7_pop_free(safes, PKCS7_free); }
+};
+using AuthSafesPtr = std::unique_ptr<STACK_OF(PKCS7), AuthSafesDeleter>;
+
+bool readFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+std::string localKeyId(const PKCS12_SAFEBAG* bag) {
+    const ASN1_TYPE* attr = PKCS12_SAFEBAG_get0_attr(bag, NID_localKeyID);
+    if (attr == nullptr || attr->type != V_ASN1_OCTET_STRING) {
+        return {};
+    }
+    const ASN1_OCTET_STRING* id = attr->value.octet_string;
+    return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(id)),
+                       static_cast<std::size_t>(ASN1_STRING_length(id)));
+}
+
+// What a PKCS#12 file shows without its PIN: its certificates and whether it
+// holds a key. Encrypted parts are opened only when the file is not
+// PIN-protected (then with the empty password).
+struct Pkcs12Contents {
+    std::vector<std::pair<std::string, X509Ptr>> certificates;  // local key id, certificate
+    std::vector<std::string> keyIds;
+    bool hasKey = false;
+};
+
+const char* emptyPassword(PKCS12* p12) {
+    // Files made "without a password" use either no password or the empty
+    // one; the MAC tells which.
+    if (!PKCS12_mac_present(p12) || PKCS12_verify_mac(p12, nullptr, 0) == 1) {
+        return nullptr;
+    }
+    return "";
+}
+
+void collectBags(STACK_OF(PKCS12_SAFEBAG) * bags, Pkcs12Contents& contents) {
+    for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
+        const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
+        switch (PKCS12_SAFEBAG_get_nid(bag)) {
+            case NID_certBag:
+                if (PKCS12_SAFEBAG_get_bag_nid(bag) == NID_x509Certificate) {
+                    if (X509* cert = PKCS12_SAFEBAG_get1_cert(bag)) {
+                        contents.certificates.emplace_back(localKeyId(bag), X509Ptr(cert));
+                    }
+                }
+                break;
+            case NID_keyBag:
+            case NID_pkcs8ShroudedKeyBag:
+                contents.hasKey = true;
+                contents.keyIds.push_back(localKeyId(bag));
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+Pkcs12Contents readContents(PKCS12* p12, bool pinProtected) {
+    Pkcs12Contents contents;
+    AuthSafesPtr safes(PKCS12_unpack_authsafes(p12));
+    if (!safes) {
+        return contents;
+    }
+    const char* password = pinProtected ? nullptr : emptyPassword(p12);
+    for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
+        PKCS7* p7 = sk_PKCS7_value(safes.get(), i);
+        SafeBagsPtr bags;
+        if (PKCS7_type_is_data(p7)) {
+            bags.reset(PKCS12_unpack_p7data(p7));
+        } else if (PKCS7_type_is_encrypted(p7) && !pinProtected) {
+            bags.reset(PKCS12_unpack_p7encdata(p7, password, 0));  // no or empty password
+        }
+        if (bags) {
+            collectBags(bags.get(), contents);
+        }
+    }
+    return contents;
+}
+
+// The certificate that belongs to the key (same local key id), else the first.
+X509* entityCertificate(const Pkcs12Contents& contents) {
+    for (const auto& keyId : contents.keyIds) {
+        if (keyId.empty()) {
+            continue;
+        }
+        for (const auto& [certKeyId, cert] : contents.certificates) {
+            if (certKeyId == keyId) {
+                return cert.get();
+            }
+        }
+    }
+    return contents.certificates.empty() ? nullptr : contents.certificates.front().second.get();
+}
+
+KeyProviderInfo readSidecar(const std::filesystem::path& p12Path) {
+    KeyProviderInfo info{CertStore::kSoftwareProvider, KeyApi::NCrypt, false};
+    std::filesystem::path sidecar = p12Path;
+    sidecar.replace_extension(".json");
+    std::ifstream in(sidecar, std::ios::binary);
+    if (!in) {
+        return info;
+    }
+    try {
+        const nlohmann::json doc = nlohmann::json::parse(in);
+        info.providerName = doc.value("provider", info.providerName);
+        info.keyApi = doc.value("keyApi", std::string("ncrypt")) == "capi" ? KeyApi::Capi : KeyApi::NCrypt;
+        info.pinProtected = doc.value("pinProtected", false);
+    } catch (const nlohmann::json::exception& e) {
+        logLine(LogLevel::Warn, "CertStore: ignoring malformed " + sidecar.string() + ": " + e.what());
+        return KeyProviderInfo{CertStore::kSoftwareProvider, KeyApi::NCrypt, false};
+    }
+    return info;
+}
+
+std::optional<StoreCertificate> readEntry(const std::filesystem::path& path) {
+    StoreCertificate entry;
+    entry.path = path.string();
+    if (!readFile(path, entry.pkcs12)) {
+        logLine(LogLevel::Warn, "CertStore: cannot read " + entry.path);
+        return std::nullopt;
+    }
+    const unsigned char* p = entry.pkcs12.data();
+    Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(entry.pkcs12.size())));
+    if (!p12) {
+        logLine(LogLevel::Warn, "CertStore: not a PKCS#12 file: " + entry.path);
+        return std::nullopt;
+    }
+    const KeyProviderInfo provider = readSidecar(path);
+    const Pkcs12Contents contents = readContents(p12.get(), provider.pinProtected);
+    X509* cert = entityCertificate(contents);
+    if (cert == nullptr) {
+        logLine(LogLevel::Warn, "CertStore: no readable certificate in " + entry.path);
+        return std::nullopt;
+    }
+    const int len = i2d_X509(cert, nullptr);
+    if (len <= 0) {
+        return std::nullopt;
+    }
+    entry.der.resize(static_cast<std::size_t>(len));
+    unsigned char* out = entry.der.data();
+    i2d_X509(cert, &out);
+    SHA1(entry.der.data(), entry.der.size(), entry.sha1.data());
+    if (contents.hasKey) {
+        entry.keyProvider = provider;
+    }
+    return entry;
+}
+
+bool isPkcs12Name(const std::filesystem::path& path) {
+    const std::string ext = path.extension().string();
+    return ext == ".p12" || ext == ".pfx";
+}
+
+}  // namespace
+
+std::string CertStore::directory() {
+    if (const char* dir = std::getenv("VELK_CERT_STORE_DIR"); dir != nullptr && dir[0] != '\0') {
+        return dir;
+    }
+    const std::string data = dataDir();
+    return data.empty() ? std::string() : joinPath(data, "certstore/MY");
+}
+
+std::optional<CertStore> CertStore::openMy(int& error) {
+    error = 0;
+    const std::string dir = directory();
+    if (dir.empty()) {
+        error = ENOENT;
+        return std::nullopt;
+    }
+    CertStore store;
+    std::error_code ec;
+    if (!std::filesystem::exists(dir, ec)) {
+        return store;
+    }
+    std::vector<std::filesystem::path> files;
+    std::filesystem::directory_iterator it(dir, ec);
+    if (ec) {
+        error = ec.value();
+        return std::nullopt;
+    }
+    for (const auto& item : it) {
+        if (item.is_regular_file(ec) && isPkcs12Name(item.path())) {
+            files.push_back(item.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    for (const auto& file : files) {
+        if (auto entry = readEntry(file)) {
+            store.certificates_.push_back(std::move(*entry));
+        }
+    }
+    return store;
+}
+
+const StoreCertificate* CertStore::findBySha1(std::span<const std::uint8_t> sha1) const {
+    if (sha1.size() != 20) {
+        return nullptr;
+    }
+    for (const auto& cert : certificates_) {
+        if (std::equal(cert.sha1.begin(), cert.sha1.end(), sha1.begin())) {
+            return &cert;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace velk::platform

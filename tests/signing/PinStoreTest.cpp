@@ -1,0 +1,175 @@
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "common/TextUtils.h"
+#include "infrastructure/signing/PinStore.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+
+namespace velk::signing {
+namespace {
+
+using test::IsolatedHome;
+using test::LogCapture;
+using test::ScopedEnv;
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class PinStoreTest : public testing::Test {
+protected:
+    nlohmann::json fileJson() const { return nlohmann::json::parse(readText(PinStore::path())); }
+
+    IsolatedHome home_;
+};
+
+class PinRoundTripTest : public PinStoreTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(PinRoundTripTest, StoredPinComesBackUnchanged) {
+    const std::string& pin = GetParam();
+    ASSERT_TRUE(PinStore::store("A1B2", pin));
+    EXPECT_EQ(PinStore::get("A1B2"), pin);
+    // The file holds the protected form only.
+    if (pin.size() >= 4) {
+        EXPECT_EQ(readText(PinStore::path()).find(pin), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pins, PinRoundTripTest,
+                         testing::Values(std::string("1234"), std::string("пин-Щ123"),
+                                         std::string("\x00\x01\xFF\xFE\x80", 5), std::string()));
+
+TEST_F(PinStoreTest, FileIsAPrivateObjectOfBase64TextsInTheDataFolder) {
+    ASSERT_TRUE(PinStore::store("1:A1", "1234"));
+    ASSERT_TRUE(PinStore::store("ABCDEF", "5678"));
+    EXPECT_EQ(PinStore::path(), home_.dataHome() + "/VEZORodar/pins.dat");
+    struct stat st {};
+    ASSERT_EQ(::stat(PinStore::path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const std::string text = readText(PinStore::path());
+    EXPECT_NE(text.find("\n  \""), std::string::npos) << "indented by two blanks";
+    const nlohmann::json doc = fileJson();
+    ASSERT_TRUE(doc.is_object());
+    EXPECT_EQ(doc.size(), 2u);
+    EXPECT_EQ(core::base64Encode(core::base64Decode(doc["1:A1"].get<std::string>())), doc["1:A1"]);
+}
+
+TEST_F(PinStoreTest, WithoutFileNothingIsFoundOrWritten) {
+    LogCapture log;
+    EXPECT_EQ(PinStore::get("X"), std::nullopt);
+    EXPECT_TRUE(PinStore::remove("X"));
+    EXPECT_TRUE(log.stop().empty());
+    EXPECT_FALSE(std::filesystem::exists(PinStore::path()));
+}
+
+TEST_F(PinStoreTest, StoreReplacesAndRemoveDeletes) {
+    ASSERT_TRUE(PinStore::store("X", "1111"));
+    ASSERT_TRUE(PinStore::store("Y", "2222"));
+    ASSERT_TRUE(PinStore::store("X", "3333"));
+    EXPECT_EQ(fileJson().size(), 2u);
+    EXPECT_EQ(PinStore::get("X"), "3333");
+    EXPECT_TRUE(PinStore::remove("X"));
+    EXPECT_EQ(PinStore::get("X"), std::nullopt);
+    EXPECT_EQ(PinStore::get("Y"), "2222");
+}
+
+TEST_F(PinStoreTest, EmptyIdIsRefusedWithoutTouchingTheFile) {
+    EXPECT_FALSE(PinStore::store("", "1234"));
+    EXPECT_FALSE(std::filesystem::exists(PinStore::path()));
+}
+
+TEST_F(PinStoreTest, BlobOfAnotherUserIsRefused) {
+    ASSERT_TRUE(PinStore::store("X", "1234"));
+    test::TempDir otherUser;
+    ScopedEnv config("XDG_CONFIG_HOME", otherUser.str());
+    ASSERT_TRUE(PinStore::store("Y", "5678"));  // the other user's own key
+    LogCapture log;
+    EXPECT_EQ(PinStore::get("X"), std::nullopt);
+    EXPECT_EQ(log.count("ERROR", "CryptUnprotectData failed: "), 1);
+}
+
+TEST_F(PinStoreTest, TamperedBlobFailsWithOneErrorLineAndLeavesOthersWorking) {
+    ASSERT_TRUE(PinStore::store("X", "1234"));
+    ASSERT_TRUE(PinStore::store("Y", "5678"));
+    nlohmann::json doc = fileJson();
+    auto blob = core::base64Decode(doc["X"].get<std::string>());
+    blob[blob.size() / 2] ^= 0x40;
+    doc["X"] = core::base64Encode(blob);
+    writeText(PinStore::path(), doc.dump(2));
+
+    LogCapture log;
+    EXPECT_EQ(PinStore::get("X"), std::nullopt);
+    EXPECT_EQ(PinStore::get("Y"), "5678");
+    EXPECT_EQ(log.count("ERROR"), 1);
+    EXPECT_EQ(log.count("ERROR", "CryptUnprotectData failed: "), 1);
+}
+
+TEST_F(PinStoreTest, EmptyFileIsCorruptUntilAStoreRewritesIt) {
+    writeText(PinStore::path(), "");
+    {
+        LogCapture log;
+        EXPECT_EQ(PinStore::get("X"), std::nullopt);
+        EXPECT_EQ(PinStore::get("X"), std::nullopt);
+        EXPECT_EQ(log.count("WARN", "Corrupt pins.dat — starting fresh"), 2);
+    }
+    ASSERT_TRUE(PinStore::store("X", "1234"));
+    LogCapture log;
+    EXPECT_EQ(PinStore::get("X"), "1234");
+    EXPECT_EQ(log.count("WARN"), 0);
+}
+
+class NonObjectPinsFileTest : public PinStoreTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(NonObjectPinsFileTest, GetFindsNothingRemoveKeepsItStoreReplacesIt) {
+    writeText(PinStore::path(), GetParam());
+    EXPECT_EQ(PinStore::get("X"), std::nullopt);
+    EXPECT_TRUE(PinStore::remove("X"));
+    EXPECT_EQ(readText(PinStore::path()), GetParam());
+    ASSERT_TRUE(PinStore::store("X", "1234"));
+    EXPECT_TRUE(fileJson().is_object());
+    EXPECT_EQ(PinStore::get("X"), "1234");
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, NonObjectPinsFileTest,
+                         testing::Values(std::string("[1,2]"), std::string("42"), std::string("\"text\""),
+                                         std::string("null")));
+
+TEST_F(PinStoreTest, ValueOfAnotherTypeIsNoPin) {
+    writeText(PinStore::path(), R"({"X": 5})");
+    EXPECT_EQ(PinStore::get("X"), std::nullopt);
+}
+
+TEST_F(PinStoreTest, ConcurrentStoresOfDifferentIdsAllLand) {
+    constexpr int kThreads = 6;
+    std::vector<std::thread> threads;
+    std::vector<bool> stored(kThreads);
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back(
+            [&, i] { stored[i] = PinStore::store("id" + std::to_string(i), std::to_string(i)); });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_TRUE(stored[i]);
+        EXPECT_EQ(PinStore::get("id" + std::to_string(i)), std::to_string(i));
+    }
+}
+
+}  // namespace
+}  // namespace velk::signing

@@ -1,0 +1,320 @@
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "infrastructure/signing/InvalidPinException.h"
+#include "infrastructure/signing/SignerWin.h"
+#include "infrastructure/signing/SigningCancelledException.h"
+#include "platform/PinPrompt.h"
+#include "platform/ProviderPinCache.h"
+#include "support/CertStoreFolder.h"
+#include "support/DetachedCms.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+#include "support/TestPki.h"
+
+namespace velk::signing {
+namespace {
+
+using platform::PinAnswer;
+using platform::ProviderPinCache;
+using test::CertStoreFolder;
+using test::DetachedCms;
+using test::IsolatedHome;
+using test::LogCapture;
+using test::TestIdentity;
+using test::TestPki;
+
+class SignerWinTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        pki_ = new TestPki();
+        test::CertificateSpec spec;
+        spec.serial = {0x80, 0x01};  // encoded with a leading zero byte
+        user_ = new TestIdentity(pki_->issue(spec));
+    }
+    static void TearDownTestSuite() {
+        delete user_;
+        delete pki_;
+    }
+
+    void SetUp() override {
+        ProviderPinCache::clear();
+        ProviderPinCache::setPrompt(nullptr);
+    }
+    void TearDown() override {
+        ProviderPinCache::clear();
+        ProviderPinCache::setPrompt(nullptr);
+    }
+
+    // A PIN-protected entry and the prompt counting its calls.
+    void usePinProtected(const std::string& keyApi = "ncrypt") {
+        store_.addPinProtected("card", *user_, kPin, "Microsoft Smart Card Key Storage Provider", keyApi);
+    }
+    void scriptPrompt(PinAnswer answer) {
+        ProviderPinCache::setPrompt([this, answer](const platform::PinRequest& request) {
+            ++promptCalls_;
+            lastPromptId_ = request.certificateId;
+            return answer;
+        });
+    }
+
+    static constexpr const char* kPin = "4321";
+    IsolatedHome home_;
+    CertStoreFolder store_;
+    SignerWin signer_;
+    const Bytes data_{'x', 'm', 'l'};
+    int promptCalls_ = 0;
+    std::string lastPromptId_;
+    static TestPki* pki_;
+    static TestIdentity* user_;
+};
+
+TestPki* SignerWinTest::pki_ = nullptr;
+TestIdentity* SignerWinTest::user_ = nullptr;
+
+TEST_F(SignerWinTest, ListsCertificatesWithKeysInFileOrder) {
+    test::CertificateSpec other;
+    other.commonName = "Мария Георгиева";
+    const TestIdentity card = pki_->issue(other);
+    store_.addSoftware("a-soft", *user_);
+    store_.addPinProtected("b-card", card, kPin);
+    store_.add("c-nokey", TestPki::pkcs12WithoutKey(card));
+
+    const auto list = signer_.listCertificates();
+    ASSERT_EQ(list.size(), 2u);
+    const CertificateInfo& soft = list[0];
+    EXPECT_EQ(soft.id, user_->thumbprint());
+    EXPECT_EQ(soft.subject, "CN=Иван Петров Иванов, O=Тест ЕООД, C=BG");
+    EXPECT_EQ(soft.issuer, "CN=Тестов удостоверяващ център, O=Тестова инфраструктура АД, C=BG");
+    EXPECT_EQ(soft.serial, "008001");
+    EXPECT_EQ(soft.provider, "Microsoft Software Key Storage Provider");
+    EXPECT_FALSE(soft.hardware);
+    ASSERT_EQ(soft.notBefore.size(), 20u);
+    EXPECT_EQ(soft.notBefore[10], 'T');
+    EXPECT_EQ(soft.notAfter.back(), 'Z');
+    EXPECT_LT(soft.notBefore, soft.notAfter);
+
+    EXPECT_EQ(list[1].id, card.thumbprint());
+    EXPECT_EQ(list[1].subject, "CN=Мария Георгиева, O=Тест ЕООД, C=BG");
+    EXPECT_TRUE(list[1].hardware);
+}
+
+struct ProviderCase {
+    std::string provider;
+    bool hardware;
+};
+
+class HardwareProviderTest : public SignerWinTest, public testing::WithParamInterface<ProviderCase> {};
+
+TEST_P(HardwareProviderTest, HardwareFlagFollowsTheProviderName) {
+    store_.add("entry", TestPki::pkcs12(*user_, "", false), {{"provider", GetParam().provider}});
+    const auto list = signer_.listCertificates();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].hardware, GetParam().hardware);
+    EXPECT_EQ(list[0].provider, GetParam().provider);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, HardwareProviderTest,
+                         testing::Values(ProviderCase{"Microsoft Smart Card Key Storage Provider v2", true},
+                                         ProviderCase{"safenet key storage", true},
+                                         ProviderCase{"Gemalto IDPrime MD", true},
+                                         ProviderCase{"OpenSC CSP", true},
+                                         ProviderCase{"Microsoft Software Key Storage Provider", false},
+                                         ProviderCase{"", false}));
+
+TEST_F(SignerWinTest, PinProtectedFileWithEncryptedCertificateIsLeftOut) {
+    store_.add("locked", TestPki::pkcs12(*user_, kPin, false), {{"pinProtected", true}});
+    LogCapture log;
+    EXPECT_TRUE(signer_.listCertificates().empty());
+    EXPECT_EQ(log.count("WARN", "no readable certificate"), 1);
+}
+
+TEST_F(SignerWinTest, StoreThatCannotBeReadIsAnErrorMissingOneIsEmpty) {
+    {
+        test::ScopedEnv dir("VELK_CERT_STORE_DIR", home_.dir().sub("absent"));
+        LogCapture log;
+        EXPECT_TRUE(signer_.listCertificates().empty());
+        EXPECT_TRUE(log.stop().empty());
+    }
+    const std::string file = home_.dir().sub("not-a-folder");
+    std::ofstream(file) << "x";
+    test::ScopedEnv dir("VELK_CERT_STORE_DIR", file);
+    LogCapture log;
+    EXPECT_TRUE(signer_.listCertificates().empty());
+    EXPECT_EQ(log.count("ERROR", "CertOpenSystemStoreW(MY) failed: 20"), 1);
+}
+
+struct IdCase {
+    const char* name;
+    std::string (*make)(const std::string& thumbprint);
+    bool found;
+};
+
+void PrintTo(const IdCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CertificateIdTest : public SignerWinTest, public testing::WithParamInterface<IdCase> {};
+
+TEST_P(CertificateIdTest, ThumbprintIsReadAsTwentyHexBytes) {
+    store_.addSoftware("soft", *user_);
+    const std::string id = GetParam().make(user_->thumbprint());
+    LogCapture log;
+    EXPECT_EQ(signer_.signData(data_, id, "").empty(), !GetParam().found);
+    EXPECT_EQ(signer_.signDataForPortal(data_, id, "").empty(), !GetParam().found);
+    EXPECT_EQ(log.count("ERROR", "Certificate not found: " + id), GetParam().found ? 0 : 2);
+    EXPECT_EQ(signer_.getCertificateDer(id).empty(), !GetParam().found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ids, CertificateIdTest,
+    testing::Values(IdCase{"UpperCase", [](const std::string& t) { return t; }, true},
+                    IdCase{"LowerCase",
+                           [](const std::string& t) {
+                               std::string s = t;
+                               for (char& c : s) {
+                                   c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                               }
+                               return s;
+                           },
+                           true},
+                    IdCase{"OneCharacterMore", [](const std::string& t) { return t + "Z"; }, true},
+                    IdCase{"WithColon",
+                           [](const std::string& t) { return t.substr(0, 2) + ":" + t.substr(3); }, false},
+                    IdCase{"WithBlank", [](const std::string& t) { return " " + t.substr(1); }, false},
+                    IdCase{"TooShort", [](const std::string& t) { return t.substr(0, 38); }, false},
+                    IdCase{"Unknown", [](const std::string&) { return std::string(40, 'A'); }, false}),
+    [](const testing::TestParamInfo<IdCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SignerWinTest, GivenPinUnlocksAndIsCachedForLaterUse) {
+    usePinProtected();
+    scriptPrompt(PinAnswer{platform::kScardWCancelledByUser, ""});
+    EXPECT_FALSE(signer_.signData(data_, user_->thumbprint(), kPin).empty());
+    EXPECT_EQ(ProviderPinCache::lookup(user_->thumbprint()), kPin);
+    EXPECT_FALSE(signer_.signDataForPortal(data_, user_->thumbprint(), "").empty());
+    EXPECT_EQ(promptCalls_, 0);
+}
+
+TEST_F(SignerWinTest, WrongPinRaisesInvalidPinWithTheProvidersLine) {
+    usePinProtected();
+    LogCapture log;
+    EXPECT_THROW(signer_.signData(data_, user_->thumbprint(), "0000"), InvalidPinException);
+    EXPECT_THROW(signer_.signDataForPortal(data_, user_->thumbprint(), "0000"), InvalidPinException);
+    EXPECT_EQ(log.count("WARN", "NCryptSetProperty(NCRYPT_PIN_PROPERTY) -> 0x8010006B"), 2);
+    EXPECT_EQ(ProviderPinCache::lookup(user_->thumbprint()), std::nullopt);
+}
+
+TEST_F(SignerWinTest, WrongPinOnLegacyKeyLogsTheCryptoApiLine) {
+    usePinProtected("capi");
+    LogCapture log;
+    EXPECT_THROW(signer_.signData(data_, user_->thumbprint(), "0000"), InvalidPinException);
+    EXPECT_EQ(log.count("WARN", "CryptSetProvParam(PP_SIGNATURE_PIN) -> 2148532331"), 1);
+}
+
+TEST_F(SignerWinTest, SoftwareKeyIgnoresAGivenPin) {
+    store_.addSoftware("soft", *user_);
+    EXPECT_FALSE(signer_.signData(data_, user_->thumbprint(), "anything").empty());
+}
+
+struct PromptCase {
+    const char* name;
+    PinAnswer answer;
+    int outcome;  // 0 signed, 1 InvalidPinException, 2 SigningCancelledException
+};
+
+void PrintTo(const PromptCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PinPromptTest : public SignerWinTest, public testing::WithParamInterface<PromptCase> {};
+
+TEST_P(PinPromptTest, EmptyPinWithNothingCachedAsksThePrompt) {
+    usePinProtected();
+    scriptPrompt(GetParam().answer);
+    LogCapture log;
+    for (const bool portal : {false, true}) {
+        const auto sign = [&] {
+            return portal ? signer_.signDataForPortal(data_, user_->thumbprint(), "")
+                          : signer_.signData(data_, user_->thumbprint(), "");
+        };
+        switch (GetParam().outcome) {
+            case 0:
+                EXPECT_FALSE(sign().empty());
+                break;
+            case 1:
+                EXPECT_THROW(sign(), InvalidPinException);
+                break;
+            default:
+                EXPECT_THROW(sign(), SigningCancelledException);
+                break;
+        }
+    }
+    // An accepted answer is cached, so only the first signature asks.
+    EXPECT_EQ(promptCalls_, GetParam().outcome == 0 ? 1 : 2);
+    EXPECT_EQ(lastPromptId_, user_->thumbprint());
+    // The smart-card statuses are reported by exception, not logged.
+    EXPECT_EQ(log.count("ERROR"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, PinPromptTest,
+                         testing::Values(PromptCase{"RightPin", {platform::kStatusOk, "4321"}, 0},
+                                         PromptCase{"TypedWrongPin", {platform::kStatusOk, "0000"}, 1},
+                                         PromptCase{"WrongChv", {platform::kScardWWrongChv, ""}, 1},
+                                         PromptCase{"ChvBlocked", {platform::kScardWChvBlocked, ""}, 1},
+                                         PromptCase{"Cancelled", {platform::kScardWCancelledByUser, ""}, 2}),
+                         [](const testing::TestParamInfo<PromptCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(SignerWinTest, WithoutPromptHookTheProviderCancels) {
+    usePinProtected();
+    EXPECT_THROW(signer_.signData(data_, user_->thumbprint(), ""), SigningCancelledException);
+}
+
+TEST_F(SignerWinTest, WarmUpTellsRightFromWrongAndPassesCancellationOn) {
+    usePinProtected();
+    LogCapture log;
+    EXPECT_FALSE(signer_.warmUp(user_->thumbprint(), "0000"));
+    EXPECT_THROW(signer_.warmUp(user_->thumbprint(), ""), SigningCancelledException);
+    EXPECT_TRUE(signer_.warmUp(user_->thumbprint(), kPin));
+    // Primed: a later use without PIN (the TLS handshake, say) does not ask.
+    EXPECT_EQ(ProviderPinCache::lookup(user_->thumbprint()), kPin);
+    EXPECT_TRUE(signer_.warmUp(user_->thumbprint(), ""));
+    EXPECT_FALSE(signer_.warmUp(std::string(40, 'A'), kPin));
+}
+
+TEST_F(SignerWinTest, CachedPinTheKeyNoLongerTakesIsDropped) {
+    usePinProtected();
+    ProviderPinCache::remember(user_->thumbprint(), "9999");
+    scriptPrompt(PinAnswer{platform::kScardWCancelledByUser, ""});
+    EXPECT_THROW(signer_.signData(data_, user_->thumbprint(), ""), InvalidPinException);
+    EXPECT_EQ(ProviderPinCache::lookup(user_->thumbprint()), std::nullopt);
+    EXPECT_THROW(signer_.signData(data_, user_->thumbprint(), ""), SigningCancelledException);
+}
+
+TEST_F(SignerWinTest, LegacyKeySignsButCannotMakeThePortalSignature) {
+    usePinProtected("capi");
+    LogCapture log;
+    EXPECT_FALSE(signer_.signData(data_, user_->thumbprint(), kPin).empty());
+    EXPECT_TRUE(signer_.signDataForPortal(data_, user_->thumbprint(), kPin).empty());
+    EXPECT_EQ(
+        log.count(
+            "ERROR",
+            "signDataForPortal: legacy CAPI raw-sign is not implemented; this cert must use CNG/NCrypt."),
+        1);
+    EXPECT_EQ(log.count("ERROR", "CmsBuilder: CMS_final failed"), 1);
+}
+
+TEST_F(SignerWinTest, CertificateWithoutKeyCannotSign) {
+    store_.add("nokey", TestPki::pkcs12WithoutKey(*user_));
+    LogCapture log;
+    EXPECT_TRUE(signer_.signData(data_, user_->thumbprint(), "").empty());
+    EXPECT_EQ(log.count("ERROR", "CryptAcquireCertificatePrivateKey failed: 2148073494"), 1);
+    EXPECT_EQ(signer_.getCertificateDer(user_->thumbprint()), user_->der());
+}
+
+}  // namespace
+}  // namespace velk::signing

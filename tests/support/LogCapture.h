@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velk::test {
+
+// Captures what the logger writes to standard error from construction until
+// stop() (or destruction). Only one capture may run at a time.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // Ends the capture (once) and returns the lines.
+    const std::vector<std::string>& stop();
+
+    // Lines at the level ("ERROR", "WARN", "INFO", "DEBUG") that contain the
+    // text; an empty text counts every line of that level.
+    int count(std::string_view level, std::string_view text = {});
+
+private:
+    bool running_ = true;
+    std::vector<std::string> lines_;
+};
+
+}  // namespace velk::test
