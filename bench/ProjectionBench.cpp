@@ -12,10 +12,12 @@ using namespace velk::core::operations;
 ResultSchema wideSchema(int members) {
     SchemaField items{"items", "Записи", FieldType::ObjectArray, false, "", {}, "Item", {}};
     for (int m = 0; m < members; ++m) {
-        const FieldType type = m % 3 == 0 ? FieldType::Number : (m % 3 == 1 ? FieldType::Integer : FieldType::String);
+        const FieldType type =
+            m % 3 == 0 ? FieldType::Number : (m % 3 == 1 ? FieldType::Integer : FieldType::String);
         items.fields.push_back(SchemaField{"col" + std::to_string(m), "", type, true, "", {}, "", {}});
     }
-    return ResultSchema{"BenchResult", {items, SchemaField{"status", "", FieldType::Enum, false, "", {"ok"}, "", {}}}};
+    return ResultSchema{"BenchResult",
+                        {items, SchemaField{"status", "", FieldType::Enum, false, "", {"ok"}, "", {}}}};
 }
 
 InquiryResult table(int rows, int members) {

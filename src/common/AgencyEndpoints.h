@@ -19,7 +19,8 @@ struct AgencyEndpoints {
     static constexpr std::string_view kRestApiHost = "api.nra.bg";
     static constexpr std::string_view kRestApiBaseUrl = "https://api.nra.bg";
     static constexpr std::string_view kRestSubmitUrl = "https://api.nra.bg/declaration/api-declarations/";
-    static constexpr std::string_view kRestResultUrl = "https://api.nra.bg/declaration/api-declarations/result";
+    static constexpr std::string_view kRestResultUrl =
+        "https://api.nra.bg/declaration/api-declarations/result";
 
     // The maker's cloud service (versions, submission tokens) and web domain.
     static constexpr std::string_view kMakerWebDomain = "vezorodar.bg";

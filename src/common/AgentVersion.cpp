@@ -6,7 +6,9 @@ namespace {
 
 constexpr AgentVersion kCurrent{0, 1, 0};
 
-constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Reads one number of at most 65535 starting at pos; at least one digit.
 std::optional<std::uint16_t> readNumber(std::string_view text, std::size_t& pos) {
@@ -34,13 +36,17 @@ bool readDot(std::string_view text, std::size_t& pos) {
 
 }  // namespace
 
-AgentVersion currentVersion() { return kCurrent; }
+AgentVersion currentVersion() {
+    return kCurrent;
+}
 
 std::string toString(const AgentVersion& v) {
     return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch);
 }
 
-std::string versionString() { return toString(kCurrent); }
+std::string versionString() {
+    return toString(kCurrent);
+}
 
 std::optional<AgentVersion> parseVersion(std::string_view text) {
     std::size_t pos = 0;

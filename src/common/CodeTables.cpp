@@ -61,7 +61,9 @@ std::string_view nameOf(const std::array<CodeName, N>& table, std::int32_t code,
 
 }  // namespace
 
-std::string_view identifierTypeName(std::int32_t type) { return nameOf(kIdentifierTypes, type, kUnknown); }
+std::string_view identifierTypeName(std::int32_t type) {
+    return nameOf(kIdentifierTypes, type, kUnknown);
+}
 
 std::int32_t parseIdentifierType(std::string_view text) {
     for (const auto& [code, name] : kIdentifierTypes) {
@@ -72,11 +74,17 @@ std::int32_t parseIdentifierType(std::string_view text) {
     return 0;
 }
 
-std::string_view exportFormatName(std::int32_t format) { return nameOf(kExportFormats, format, ""); }
+std::string_view exportFormatName(std::int32_t format) {
+    return nameOf(kExportFormats, format, "");
+}
 
-std::string_view documentFamilyName(std::int32_t family) { return nameOf(kDocumentFamilies, family, kUnknown); }
+std::string_view documentFamilyName(std::int32_t family) {
+    return nameOf(kDocumentFamilies, family, kUnknown);
+}
 
-std::string_view documentTypeName(std::int32_t type) { return nameOf(kDocumentTypes, type, kUnknown); }
+std::string_view documentTypeName(std::int32_t type) {
+    return nameOf(kDocumentTypes, type, kUnknown);
+}
 
 std::int32_t systemIdOf(const ServiceLink& link) {
     const auto it = link.props.find("systemId");

@@ -72,7 +72,9 @@ void logLine(LogLevel level, std::string_view text) {
     }
 }
 
-void logError(std::string_view text) { logLine(LogLevel::Error, text); }
+void logError(std::string_view text) {
+    logLine(LogLevel::Error, text);
+}
 
 void openLogFile(const std::string& path) {
     LogState& s = state();

@@ -1,12 +1,12 @@
 #include "common/TextUtils.h"
 
+#include <locale.h>
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <clocale>
 #include <cstdlib>
 #include <limits>
-#include <locale.h>
 
 namespace velk::core {
 
@@ -59,8 +59,12 @@ constexpr bool isCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-constexpr char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-constexpr char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+constexpr char upperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 locale_t cLocale() {
     static const locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
@@ -108,7 +112,9 @@ std::string base64Encode(const void* data, std::size_t size) {
     return out;
 }
 
-std::string base64Encode(std::string_view bytes) { return base64Encode(bytes.data(), bytes.size()); }
+std::string base64Encode(std::string_view bytes) {
+    return base64Encode(bytes.data(), bytes.size());
+}
 
 std::string base64Encode(const std::vector<std::uint8_t>& bytes) {
     return base64Encode(bytes.data(), bytes.size());
@@ -190,7 +196,9 @@ std::string_view trimView(std::string_view text) {
     return text.substr(begin, end - begin);
 }
 
-std::string trim(std::string_view text) { return std::string(trimView(text)); }
+std::string trim(std::string_view text) {
+    return std::string(trimView(text));
+}
 
 std::string utf8SafePrefix(std::string_view text, std::size_t maxBytes) {
     if (text.size() <= maxBytes) {
@@ -246,7 +254,8 @@ std::string formatFixed(double value, int precision) {
     }
     // Large enough for the longest fixed form of any finite double.
     std::string buf(330 + static_cast<std::size_t>(precision), '\0');
-    const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, precision);
+    const auto res =
+        std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, precision);
     if (res.ec != std::errc()) {
         return {};
     }

@@ -31,9 +31,15 @@ TEST(CodeTables, NamesOfTheRestCodes) {
     EXPECT_EQ(documentFamilyName(5), "UNKNOWN");
 
     const std::pair<std::int32_t, std::string_view> types[] = {
-        {1, "DEC_1"},           {6, "DEC_6"},           {7, "DEC_ETZ62"},
-        {14, "DEC_FISC_RISK_IMPORT"}, {1001, "FILE_REF73_PRG1"}, {3000, "FILE_VAT_REPORT"},
-        {2, "UNKNOWN"},         {5, "UNKNOWN"},         {15, "UNKNOWN"},
+        {1, "DEC_1"},
+        {6, "DEC_6"},
+        {7, "DEC_ETZ62"},
+        {14, "DEC_FISC_RISK_IMPORT"},
+        {1001, "FILE_REF73_PRG1"},
+        {3000, "FILE_VAT_REPORT"},
+        {2, "UNKNOWN"},
+        {5, "UNKNOWN"},
+        {15, "UNKNOWN"},
         {1002, "UNKNOWN"},
     };
     for (const auto& [c, name] : types) {
@@ -43,8 +49,16 @@ TEST(CodeTables, NamesOfTheRestCodes) {
 
 TEST(CodeTables, SystemIdOfReadsTheLinkProperty) {
     const std::pair<std::optional<std::string>, std::int32_t> cases[] = {
-        {"12", 12},        {" 7", 7},   {"12abc", 12}, {"-3", -3},         {"abc", 5},
-        {"12345678901", 5}, {"", 5},    {std::nullopt, 5}, {"2147483647", 2147483647}, {"-2147483649", 5},
+        {"12", 12},
+        {" 7", 7},
+        {"12abc", 12},
+        {"-3", -3},
+        {"abc", 5},
+        {"12345678901", 5},
+        {"", 5},
+        {std::nullopt, 5},
+        {"2147483647", 2147483647},
+        {"-2147483649", 5},
     };
     for (const auto& [value, expected] : cases) {
         ServiceLink link;

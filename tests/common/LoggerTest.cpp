@@ -31,7 +31,8 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
-const std::regex kLinePattern(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[(DEBUG|INFO |WARN |ERROR|\?\?\?\?\?)\] .*)");
+const std::regex kLinePattern(
+    R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[(DEBUG|INFO |WARN |ERROR|\?\?\?\?\?)\] .*)");
 
 TEST(LogFormat, LocalTimeLevelAndText) {
     test::ScopedEnv tz("TZ", "Europe/Sofia");

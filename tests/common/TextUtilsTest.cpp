@@ -40,7 +40,9 @@ std::string iconvCp1251(unsigned char byte) {
     return std::string(out, sizeof out - outLeft);
 }
 
-TEST(Cp1251, CyrillicCapitalA) { EXPECT_EQ(cp1251ToUtf8(bytes({0xC0})), bytes({0xD0, 0x90})); }
+TEST(Cp1251, CyrillicCapitalA) {
+    EXPECT_EQ(cp1251ToUtf8(bytes({0xC0})), bytes({0xD0, 0x90}));
+}
 
 TEST(Cp1251, EmptyAndAsciiPassThrough) {
     EXPECT_EQ(cp1251ToUtf8(""), "");
@@ -70,8 +72,14 @@ TEST(Cp1251, MixedText) {
 
 TEST(Base64, EncodesTheStandardVectors) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {bytes({0xFF, 0xFE}), "//4="},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {bytes({0xFF, 0xFE}), "//4="},
     };
     for (const auto& [plain, encoded] : cases) {
         EXPECT_EQ(base64Encode(plain), encoded);
@@ -214,7 +222,7 @@ TEST(ParseDoubleC, TakesTheLongestPrefix) {
         std::optional<double> value;
     };
     const Case cases[] = {
-        {"3.14xyz", 3.14}, {"1,5", 1.0}, {" -2.5", -2.5}, {"1e3", 1000.0},
+        {"3.14xyz", 3.14},  {"1,5", 1.0},          {" -2.5", -2.5},     {"1e3", 1000.0},
         {"", std::nullopt}, {"abc", std::nullopt}, {".", std::nullopt}, {"1e999", std::nullopt},
     };
     for (const auto& c : cases) {
