@@ -21,6 +21,9 @@ struct AgencyEndpoints {
     static constexpr std::string_view kRestSubmitUrl = "https://api.nra.bg/declaration/api-declarations/";
     static constexpr std::string_view kRestResultUrl =
         "https://api.nra.bg/declaration/api-declarations/result";
+    // The agency's own test environment of the REST API, which a developer's
+    // machine switches to (dev.json or VELK_USE_TEST_ENDPOINTS).
+    static constexpr std::string_view kRestApiTestHost = "api-test.nra.bg";
 
     // The maker's cloud service (versions, submission tokens) and web domain.
     static constexpr std::string_view kMakerWebDomain = "vezorodar.bg";

@@ -14,7 +14,9 @@ namespace {
 
 constexpr const char* kDataFolderName = "VEZORodar";
 
-bool isAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
+bool isAbsolute(const char* path) {
+    return path != nullptr && path[0] == '/';
+}
 
 // The home folder from the environment, else from the user database.
 std::string homeDir() {
@@ -84,22 +86,40 @@ std::string executableDir() {
     return parent.empty() ? std::string("/") : parent;
 }
 
-std::string localAppDataDir() { return xdgDir("XDG_DATA_HOME", ".local/share"); }
+std::string localAppDataDir() {
+    return xdgDir("XDG_DATA_HOME", ".local/share");
+}
 
-std::string configDir() { return xdgDir("XDG_CONFIG_HOME", ".config"); }
+std::string configDir() {
+    return xdgDir("XDG_CONFIG_HOME", ".config");
+}
 
-std::string dataDir() { return below(localAppDataDir(), kDataFolderName); }
+std::string dataDir() {
+    return below(localAppDataDir(), kDataFolderName);
+}
 
-std::string logsDir() { return below(dataDir(), "Logs"); }
+std::string logsDir() {
+    return below(dataDir(), "Logs");
+}
 
-std::string zezizUrDir() { return below(dataDir(), "ZezizUR"); }
+std::string zezizUrDir() {
+    return below(dataDir(), "ZezizUR");
+}
 
-std::string zezizUrJarDir() { return zezizUrDir(); }
+std::string zezizUrJarDir() {
+    return zezizUrDir();
+}
 
-std::string zezizUrNativeDir() { return below(zezizUrDir(), "native"); }
+std::string zezizUrNativeDir() {
+    return below(zezizUrDir(), "native");
+}
 
-std::string zezizUrWrapperDir() { return below(zezizUrDir(), "wrapper"); }
+std::string zezizUrWrapperDir() {
+    return below(zezizUrDir(), "wrapper");
+}
 
-std::string shortPathName(const std::string& path) { return path; }
+std::string shortPathName(const std::string& path) {
+    return path;
+}
 
 }  // namespace velk::platform

@@ -1,0 +1,90 @@
+#include "platform/SingleInstance.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "support/ChildProcess.h"
+
+namespace velk::platform {
+namespace {
+
+// A name of this test process alone, so parallel runs and a running agent
+// never meet.
+std::string uniqueName() {
+    return "VezoRodarC_test_" + std::to_string(::getpid()) + "_" +
+           testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+TEST(SingleInstanceTest, NameFollowsThePort) {
+    EXPECT_EQ(SingleInstance::nameForPort(5123), "VezoRodarC_5123");
+    EXPECT_EQ(SingleInstance::nameForPort(40001), "VezoRodarC_40001");
+}
+
+TEST(SingleInstanceTest, OneHolderPerNameUntilItGoes) {
+    const std::string name = uniqueName();
+    auto first = std::make_unique<SingleInstance>(name);
+    ASSERT_TRUE(first->tryAcquire());
+    EXPECT_TRUE(first->tryAcquire());  // holding it already
+    EXPECT_FALSE(SingleInstance(name).tryAcquire());
+    EXPECT_TRUE(SingleInstance(name + "_other").tryAcquire());
+    first.reset();
+    EXPECT_TRUE(SingleInstance(name).tryAcquire());
+}
+
+TEST(SingleInstanceTest, AnotherProcessCannotTakeIt) {
+    const std::string name = uniqueName();
+    SingleInstance held(name);
+    ASSERT_TRUE(held.tryAcquire());
+    EXPECT_EQ(test::runInChild([&] { return SingleInstance(name).tryAcquire() ? 1 : 0; }), 0);
+}
+
+TEST(SingleInstanceTest, FreedWhenTheHoldingProcessDies) {
+    const std::string name = uniqueName();
+    // The child takes the name and is killed without any clean-up.
+    EXPECT_EQ(test::runInChild([&] {
+                  static SingleInstance guard(name);
+                  if (!guard.tryAcquire()) {
+                      return 1;
+                  }
+                  ::raise(SIGKILL);
+                  return 2;
+              }),
+              -SIGKILL);
+    EXPECT_TRUE(SingleInstance(name).tryAcquire());
+}
+
+TEST(SingleInstanceTest, AProgramStartedByTheHolderDoesNotKeepIt) {
+    const std::string name = uniqueName();
+    auto guard = std::make_unique<SingleInstance>(name);
+    ASSERT_TRUE(guard->tryAcquire());
+
+    // The pipe's write end closes at exec, so end of file on it tells us the
+    // child runs the new program.
+    int execSeen[2];
+    ASSERT_EQ(::pipe2(execSeen, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl("/bin/sleep", "sleep", "600", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(execSeen[1]);
+    char byte = 0;
+    while (::read(execSeen[0], &byte, 1) > 0) {
+    }
+    ::close(execSeen[0]);
+
+    guard.reset();
+    EXPECT_TRUE(SingleInstance(name).tryAcquire());
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+}
+
+}  // namespace
+}  // namespace velk::platform
