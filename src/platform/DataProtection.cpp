@@ -17,6 +17,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/OpenSslPtr.h"
+#include "platform/UniqueFd.h"
 
 namespace velk::platform {
 
@@ -42,35 +43,13 @@ private:
     std::array<std::uint8_t, kKeySize> bytes_{};
 };
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports the result (a failed close can lose written data).
-    int close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc;
-    }
-
-private:
-    int fd_;
-};
-
 std::string keyFolder() {
     const std::string config = configDir();
     return config.empty() ? std::string() : joinPath(config, "VEZORodar");
 }
 
 int readKeyFile(const std::string& path, KeyBytes& key) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (fd.get() < 0) {
         return errno;
     }
@@ -126,7 +105,7 @@ int createKeyFile(const std::string& folder, const std::string& path) {
         return errno;
     }
     std::string tmp = path + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(tmp.data(), O_CLOEXEC));  // O_EXCL, mode 0600
+    UniqueFd fd(::mkostemp(tmp.data(), O_CLOEXEC));  // O_EXCL, mode 0600
     if (fd.get() < 0) {
         return errno;
     }

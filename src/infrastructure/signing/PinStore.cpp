@@ -12,6 +12,7 @@
 #include "common/Logger.h"
 #include "common/TextUtils.h"
 #include "platform/AppPaths.h"
+#include "platform/AtomicFile.h"
 #include "platform/DataProtection.h"
 #include "platform/SecureWipe.h"
 
@@ -29,37 +30,6 @@ constexpr std::string_view kEntropy = "QwrtuPolyK.zed.v7";
 std::mutex& storeMutex() {
     static std::mutex mutex;
     return mutex;
-}
-
-// Writes the text to a private temporary file beside the target and renames
-// it over the target, so a crash leaves the old file or the new one.
-bool writeFileAtomically(const std::string& target, const std::string& text) {
-    std::string tmp = target + ".XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);  // mode 0600
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = true;
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (ok && left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        if (ok) {
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tmp.c_str());
-    }
-    return ok;
 }
 
 }  // namespace
@@ -97,7 +67,7 @@ bool PinStore::save(const json& document) {
         logLine(LogLevel::Error, std::string("PinStore: cannot serialise pins.dat: ") + e.what());
         return false;
     }
-    return writeFileAtomically(file, text);
+    return platform::writeFileAtomically(file, text) == 0;
 }
 
 std::optional<Bytes> PinStore::protect(const std::string& pin) {
