@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velk::core::infra::http {
+
+struct HttpClientOptions {
+    // The agency's portal only serves browsers; this is the text it accepts.
+    std::string userAgent = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36";
+    bool followRedirects = true;
+    std::int32_t maxRedirects = 10;
+    // Limit for a whole request, connection to last byte.
+    std::int32_t timeoutSeconds = 60;
+    bool verifyTls = true;
+    // Netscape cookie file loaded at construction and written at destruction;
+    // empty keeps the jar in memory only.
+    std::string cookieFile;
+    // TLS client certificate: a certificate-store id, a PKCS#11 slot id
+    // ("3:0A1B") or a PKCS#11 URI; empty presents none.
+    std::string clientCertId;
+    // Empty means the VELK_PKCS11_MODULE environment variable.
+    std::string pkcs11ModulePath;
+    std::string pkcs11Pin;
+};
+
+}  // namespace velk::core::infra::http

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <curl/curl.h>
+
+#include "fakes/FakeCertStore.h"
+#include "fakes/LoopbackHosts.h"
+#include "infrastructure/http/HttpClient.h"
+#include "platform/ProviderPinCache.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+
+namespace velk::core::infra::http {
+namespace {
+
+using platform::PinAnswer;
+using platform::PinRequest;
+using platform::ProviderPinCache;
+using test::Reply;
+
+constexpr const char* kLoginUrl = "https://login.nra.bg/auth/login/qes";
+
+// A login host that demands a client certificate, and the user's certificate
+// in the certificate store, its key locked by a PIN.
+class StoreCertificateTlsTest : public testing::Test {
+protected:
+    StoreCertificateTlsTest() : login_(hosts_.add("login.nra.bg", true)) {
+        login_.on("GET", "/auth/login/qes", Reply::text(200, "welcome"));
+        test::CertificateSpec spec;
+        spec.commonName = "Мария Иванова";
+        user_ = hosts_.pki().issue(spec);
+        store_.add("user", user_, "4321", true);
+    }
+    void SetUp() override { ProviderPinCache::clear(); }
+    void TearDown() override {
+        ProviderPinCache::clear();
+        ProviderPinCache::setPrompt({});
+    }
+
+    HttpResponse login(const std::string& certificateId) {
+        return HttpClient::forPortal(certificateId, "")->get(kLoginUrl, {});
+    }
+
+    test::IsolatedHome home_;
+    test::FakeCertStore store_;
+    test::LoopbackHosts hosts_;
+    test::TestServer& login_;
+    test::TestIdentity user_;
+};
+
+TEST_F(StoreCertificateTlsTest, HandshakePresentsTheCertificateWithTheCachedPin) {
+    ProviderPinCache::remember(user_.thumbprint(), "4321");
+    test::LogCapture log;
+
+    const HttpResponse response = login(user_.thumbprint());
+
+    EXPECT_EQ(response.error, "");
+    EXPECT_EQ(response.status, 200);
+    const auto seen = login_.requestsTo("/auth/login/qes");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_NE(seen[0].clientCertSubject.find("CN=Мария Иванова"), std::string::npos)
+        << seen[0].clientCertSubject;
+    EXPECT_EQ(seen[0].header("Host"), "login.nra.bg");
+    EXPECT_EQ(log.count("INFO", "HttpClient: SChannel cert path = CurrentUser\\MY\\" + user_.thumbprint()),
+              1);
+    for (const std::string& line : log.stop()) {
+        EXPECT_EQ(line.find("4321"), std::string::npos) << line;
+    }
+}
+
+TEST_F(StoreCertificateTlsTest, WithoutACachedPinTheProviderAsksOnceAndCachesIt) {
+    int asked = 0;
+    ProviderPinCache::setPrompt([&](const PinRequest& request) {
+        ++asked;
+        EXPECT_EQ(request.certificateId, user_.thumbprint());
+        return PinAnswer{platform::kStatusOk, "4321"};
+    });
+
+    auto http = HttpClient::forPortal(user_.thumbprint(), "");
+    EXPECT_EQ(http->get(kLoginUrl, {}).status, 200);
+    EXPECT_EQ(http->getFresh(kLoginUrl, {}).status, 200);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(ProviderPinCache::lookup(user_.thumbprint()), "4321");
+}
+
+TEST_F(StoreCertificateTlsTest, KeyWithoutPinNeedsNone) {
+    const test::TestIdentity plain = hosts_.pki().issue();
+    store_.add("plain", plain, "", false);
+    EXPECT_EQ(login(plain.thumbprint()).status, 200);
+}
+
+TEST_F(StoreCertificateTlsTest, UnusableKeyFailsAsALocalCertificateProblem) {
+    const std::string certProblem = curl_easy_strerror(CURLE_SSL_CERTPROBLEM);
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::string certificateId;
+    };
+    const std::vector<Case> cases = {
+        {"wrong cached PIN", [&] { ProviderPinCache::remember(user_.thumbprint(), "0000"); },
+         user_.thumbprint()},
+        {"wrong PIN typed",
+         [&] {
+             ProviderPinCache::setPrompt([](const PinRequest&) {
+                 return PinAnswer{platform::kStatusOk, "9"};
+             });
+         },
+         user_.thumbprint()},
+        {"prompt cancelled", [] {}, user_.thumbprint()},
+        {"not in the store", [] {}, std::string(40, 'A')},
+        {"another store", [] {}, "LocalMachine\\MY\\" + user_.thumbprint()},
+    };
+    for (const Case& c : cases) {
+        ProviderPinCache::clear();
+        ProviderPinCache::setPrompt({});
+        c.arrange();
+        const HttpResponse response = login(c.certificateId);
+        EXPECT_EQ(response.status, 0) << c.name;
+        EXPECT_EQ(response.error, certProblem) << c.name;
+    }
+    EXPECT_TRUE(login_.requests().empty());
+}
+
+}  // namespace
+}  // namespace velk::core::infra::http
