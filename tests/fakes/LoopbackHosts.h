@@ -22,12 +22,16 @@ public:
     LoopbackHosts(const LoopbackHosts&) = delete;
     LoopbackHosts& operator=(const LoopbackHosts&) = delete;
 
-    // A started server for the host; with requireClientCertificate the
-    // handshake demands a client certificate issued by pki().
-    TestServer& add(const std::string& host, bool requireClientCertificate = false);
+    // A started server for the host, on the port (0: a free one); with
+    // requireClientCertificate the handshake demands a client certificate
+    // issued by pki().
+    TestServer& add(const std::string& host, bool requireClientCertificate = false, int port = 0);
     TestServer& operator[](const std::string& host) { return *servers_.at(host); }
 
     const TestPki& pki() const { return pki_; }
+    // The values exported as VELK_TEST_CONNECT_TO and VELK_TEST_CA_FILE.
+    std::string connectToEntries() const;
+    const std::string& caFile() const { return authority_.caFile(); }
 
 private:
     void exportEnvironment();

@@ -66,7 +66,11 @@ bool setUpContext(SSL_CTX& ctx, const TlsIdentity& identity) {
         }
     }
     SSL_CTX_set_verify(&ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
-    return true;
+    // Without a session id context OpenSSL refuses to resume a session that
+    // verified a client certificate, and a client reconnecting with its
+    // ticket gets an internal-error alert.
+    static constexpr unsigned char kSessionContext[] = "velk-test-server";
+    return SSL_CTX_set_session_id_context(&ctx, kSessionContext, sizeof kSessionContext - 1) == 1;
 }
 
 std::string peerSubject(const httplib::Request& req) {
@@ -200,7 +204,22 @@ struct TestServer::Impl {
     std::condition_variable wake;
     bool stopping = false;
     std::map<std::pair<std::string, std::string>, Handler> routes;
+    std::map<std::pair<std::string, std::string>, Handler> prefixRoutes;
     std::vector<RecordedRequest> log;
+
+    // Under mutex.
+    Handler longestPrefixRoute(const RecordedRequest& request) const {
+        std::size_t bestLength = 0;
+        Handler best;
+        for (const auto& [key, handler] : prefixRoutes) {
+            const auto& [method, prefix] = key;
+            if (method == request.method && request.path.starts_with(prefix) && prefix.size() >= bestLength) {
+                bestLength = prefix.size();
+                best = handler;
+            }
+        }
+        return best;
+    }
 
     void handle(const httplib::Request& req, httplib::Response& res) {
         RecordedRequest request = record(req);
@@ -211,6 +230,8 @@ struct TestServer::Impl {
             const auto it = routes.find({request.method, request.path});
             if (it != routes.end()) {
                 handler = it->second;
+            } else {
+                handler = longestPrefixRoute(request);
             }
         }
         const Reply reply = handler ? handler(request) : Reply::text(404, "no route");
@@ -272,15 +293,24 @@ void TestServer::on(std::string method, std::string path, Handler handler) {
     impl_->routes[{std::move(method), std::move(path)}] = std::move(handler);
 }
 
-void TestServer::start() {
+void TestServer::onPrefix(std::string method, std::string prefix, Handler handler) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->prefixRoutes[{std::move(method), std::move(prefix)}] = std::move(handler);
+}
+
+void TestServer::start(int port) {
     if (impl_->thread.joinable()) {
         return;
     }
     // The socket listens once bound, so clients may connect before the
     // thread below accepts.
-    impl_->port = impl_->server->bind_to_any_port("127.0.0.1");
+    if (port > 0) {
+        impl_->port = impl_->server->bind_to_port("127.0.0.1", port) ? port : -1;
+    } else {
+        impl_->port = impl_->server->bind_to_any_port("127.0.0.1");
+    }
     if (impl_->port <= 0) {
-        throw std::runtime_error("TestServer: cannot bind a loopback port");
+        throw std::runtime_error("TestServer: cannot bind loopback port " + std::to_string(port));
     }
     impl_->listenEnded = false;
     impl_->thread = std::thread([impl = impl_.get()] {

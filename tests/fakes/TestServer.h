@@ -61,7 +61,8 @@ struct TlsIdentity {
 
 // A loopback HTTP or HTTPS server on a free port with scripted routes and a
 // log of every request. Unknown routes answer 404 "no route" (and are
-// logged too). Routes may be added and changed while it runs.
+// logged too). Routes may be added and changed while it runs. An exact route
+// wins over a prefix route; among prefix routes the longest prefix wins.
 class TestServer {
 public:
     // Not started yet; throws std::runtime_error when the TLS identity is unusable.
@@ -73,9 +74,12 @@ public:
 
     void on(std::string method, std::string path, Reply reply);
     void on(std::string method, std::string path, Handler handler);
+    // Every path that starts with prefix ("/details/" serves "/details/x").
+    void onPrefix(std::string method, std::string prefix, Handler handler);
 
-    // Binds 127.0.0.1 on a port the system picks and serves on its own thread.
-    void start();
+    // Binds 127.0.0.1 on the port (0: one the system picks) and serves on its
+    // own thread. Throws std::runtime_error when the port cannot be bound.
+    void start(int port = 0);
     // Wakes delayed replies, stops listening and joins the thread.
     void stop();
 

@@ -29,8 +29,8 @@ TestTlsAuthority::TestTlsAuthority(const TestPki& pki) : pki_(pki), caFile_(dir_
 TlsIdentity TestTlsAuthority::serverIdentity(const std::string& hostName,
                                              bool requireClientCertificate) const {
     CertificateSpec spec;
-    // Without a subjectAltName, the client matches the host against the CN.
     spec.commonName = hostName;
+    spec.dnsNames = {hostName};
     spec.organization = "Test Servers";
     const TestIdentity server = pki_.issue(spec);
     TlsIdentity identity;

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -198,8 +199,14 @@ TEST(Operations, DeclareTheirParameters) {
 }
 
 TEST(Operations, WithoutTheirWorkSayNotImplemented) {
+    // Built already, and tested against the fake agency (they need a session).
+    const std::set<std::string> built = {"due_amounts", "taxpayers", "nap_catalog", "debt_payments_types",
+                                         "debt_payments"};
     for (const auto& descriptor : operations::OperationRegistry::instance().list()) {
         SCOPED_TRACE(descriptor.typeId);
+        if (built.count(descriptor.typeId) != 0) {
+            continue;
+        }
         const auto op = operations::OperationRegistry::instance().create(descriptor.typeId);
         if (const auto* inquiry = dynamic_cast<const operations::IInquiry*>(op.get())) {
             const operations::InquiryResult result = inquiry->run(nullptr, {});

@@ -2,7 +2,7 @@
 // configuration once: one token for the executable, its tests in order.
 #include <gtest/gtest.h>
 
-#include "fakes/FakeAgencyLogin.h"
+#include "fakes/agency/FakeAgency.h"
 #include "infrastructure/portal/LoginFlow.h"
 #include "support/SoftHsmToken.h"
 
@@ -15,7 +15,7 @@ class LoginFlowPkcs11Test : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         hosts_ = new test::LoopbackHosts;
-        agency_ = new test::FakeAgencyLogin(*hosts_);
+        agency_ = new test::FakeAgency(*hosts_);
         token_ = new test::SoftHsmToken;
         token_->addIdentity(hosts_->pki().issue(), kCkaId);
     }
@@ -35,12 +35,12 @@ protected:
     }
 
     static test::LoopbackHosts* hosts_;
-    static test::FakeAgencyLogin* agency_;
+    static test::FakeAgency* agency_;
     static test::SoftHsmToken* token_;
 };
 
 test::LoopbackHosts* LoginFlowPkcs11Test::hosts_ = nullptr;
-test::FakeAgencyLogin* LoginFlowPkcs11Test::agency_ = nullptr;
+test::FakeAgency* LoginFlowPkcs11Test::agency_ = nullptr;
 test::SoftHsmToken* LoginFlowPkcs11Test::token_ = nullptr;
 
 // First: once the token accepted a PIN, the engine stays logged in.

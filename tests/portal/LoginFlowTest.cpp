@@ -5,8 +5,8 @@
 
 #include <chrono>
 
-#include "fakes/FakeAgencyLogin.h"
 #include "fakes/FakeCertStore.h"
+#include "fakes/agency/FakeAgency.h"
 #include "infrastructure/signing/InvalidPinException.h"
 #include "infrastructure/signing/SignerWin.h"
 #include "platform/ProviderPinCache.h"
@@ -20,7 +20,7 @@ using platform::ProviderPinCache;
 using test::Reply;
 
 constexpr const char* kPin = "4321";
-constexpr const char* kSessionValue = test::FakeAgencyLogin::kSessionValue;
+constexpr const char* kSessionValue = test::FakeAgency::kSessionValuePrefix;
 const std::string kSmartCardHint =
     "Сертификатът за КЕП не е достъпен. Проверете че смарт картата е поставена в четеца и драйверите са "
     "активни. "
@@ -43,7 +43,7 @@ protected:
     test::IsolatedHome home_;
     test::FakeCertStore store_;
     test::LoopbackHosts hosts_;
-    test::FakeAgencyLogin agency_{hosts_};
+    test::FakeAgency agency_{hosts_};
     test::TestServer& portal_ = agency_.portal();
     test::TestServer& login_ = agency_.login();
     std::string certificateId_;

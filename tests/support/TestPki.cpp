@@ -76,6 +76,13 @@ std::shared_ptr<X509> makeCertificate(const CertificateSpec& spec, EVP_PKEY* sub
     addExtension(raw, issuer, NID_key_usage,
                  isCa ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature,nonRepudiation");
     addExtension(raw, issuer, NID_subject_key_identifier, "hash");
+    if (!spec.dnsNames.empty()) {
+        std::string names;
+        for (const std::string& dns : spec.dnsNames) {
+            names += (names.empty() ? "DNS:" : ",DNS:") + dns;
+        }
+        addExtension(raw, issuer, NID_subject_alt_name, names.c_str());
+    }
     require(X509_sign(raw, issuerKey, EVP_sha256()) > 0, "sign");
     return cert;
 }

@@ -39,6 +39,8 @@ struct CertificateSpec {
     std::shared_ptr<EVP_PKEY> key;
     long notBeforeSecondsFromNow = -3600;
     long notAfterSecondsFromNow = 365L * 24 * 3600;
+    // subjectAltName DNS entries; none when empty.
+    std::vector<std::string> dnsNames;
 };
 
 // A test certification authority with a Cyrillic name that issues user

@@ -3,9 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "common/PortalRecords.h"
 #include "operations/IInquiry.h"
 
 namespace velk::core::features::catalog {
+
+// The link's "url" property (a PLS page), or the empty text.
+std::string linkPropertyUrl(const ServiceLink& link);
 
 // The portal's catalogue of categories, services and links, laid out flat.
 class NapCatalogInquiry : public operations::IInquiry {

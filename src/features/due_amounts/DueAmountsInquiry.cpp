@@ -1,7 +1,17 @@
 #include "features/due_amounts/DueAmountsInquiry.h"
 
+#include <ctime>
+#include <exception>
+#include <optional>
+
+#include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "features/common/CommonParams.h"
-#include "features/common/NotImplemented.h"
+#include "features/common/DebtPaymentsPortal.h"
+#include "features/common/PortalInquiryOutcome.h"
+#include "features/common/PortalJsonFields.h"
+#include "infrastructure/portal/NapSession.h"
+#include "infrastructure/portal/PortalHeaders.h"
 #include "operations/OperationRegistry.h"
 #include "operations/SchemaFields.h"
 
@@ -53,6 +63,64 @@ operations::ResultSchema dueAmountsResultSchema() {
         }};
 }
 
+// Each column reads the JSON member of the same name.
+const std::vector<operations::ResultColumn> kColumns = {
+    {"debtTypeName", "Вид задължение"},
+    {"documentType", "Вид документ"},
+    {"documentNumber", "Документ №"},
+    {"documentDate", "Дата на документа"},
+    {"debtPeriod", "Период"},
+    {"dueDate", "Падеж"},
+    {"dueAmount", "Дължима сума"},
+    {"outstandingAmount", "Остатък за плащане"},
+    {"outstandingInterest", "Начислени лихви"},
+};
+
+std::int32_t currentLocalYear() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local.tm_year + 1900;
+}
+
+// The year asked for, and the text the result reports for it: the text as
+// sent when it holds a year, else the year actually queried.
+struct YearChoice {
+    std::int32_t number = 0;
+    std::string text;
+};
+
+YearChoice chooseYear(const operations::ParamMap& params) {
+    const std::int32_t current = currentLocalYear();
+    const std::string sent = operations::paramOr(params, "year", std::to_string(current));
+    if (const std::optional<std::int32_t> year = leadingYear(sent)) {
+        return {*year, sent};
+    }
+    return {current, std::to_string(current)};
+}
+
+// One row per obligation with a kind or a document; the totals over the rows.
+void readObligations(operations::InquiryResult& result, const json& reply) {
+    double outstanding = 0.0;
+    double interest = 0.0;
+    for (const json& element : reply) {
+        if (jsonFieldText(element, "debtTypeName").empty() &&
+            jsonFieldText(element, "documentType").empty()) {
+            continue;
+        }
+        outstanding += jsonFieldNumber(element, "outstandingAmount");
+        interest += jsonFieldNumber(element, "outstandingInterest");
+        std::vector<std::string> row;
+        row.reserve(kColumns.size());
+        for (const operations::ResultColumn& column : kColumns) {
+            row.push_back(jsonFieldText(element, column.id));
+        }
+        result.rows.push_back(std::move(row));
+    }
+    result.metadata["totalOutstanding"] = formatFixed(outstanding, 2);
+    result.metadata["totalInterest"] = formatFixed(interest, 2);
+}
+
 }  // namespace
 
 std::string DueAmountsInquiry::typeId() const {
@@ -91,9 +159,48 @@ std::vector<operations::ParamSpec> DueAmountsInquiry::params() const {
     return {eikParam(true), yearParam(false)};
 }
 
-operations::InquiryResult DueAmountsInquiry::run(infra::portal::NapSession* /*session*/,
-                                                 const operations::ParamMap& /*params*/) const {
-    return notImplementedInquiry();
+operations::InquiryResult DueAmountsInquiry::run(infra::portal::NapSession* session,
+                                                 const operations::ParamMap& params) const {
+    operations::InquiryResult result;
+    result.columns = kColumns;
+
+    const std::string eik = operations::paramOr(params, "eik", "");
+    if (eik.empty()) {
+        markFailed(result, "eik е задължителен");
+        return result;
+    }
+    const YearChoice year = chooseYear(params);
+
+    if (!session->prepareFor(*this, eik, 0) && !session->lastError().empty()) {
+        logLine(LogLevel::Warn, "DueAmountsInquiry: portal prep failed: " + session->lastError());
+        markFailed(result, session->lastError());
+        return result;
+    }
+
+    const std::string url = debtPaymentsUrl("0", year.number);
+    infra::portal::PortalResponse response =
+        session->httpGetWithHeaders(url, infra::portal::PortalJsonHeaders);
+    keepJsonReply(result, std::move(response.body));
+    if (!isHttpSuccess(response.status)) {
+        markFailed(result, httpFailureText(response.status, url));
+        return result;
+    }
+
+    try {
+        const json reply = json::parse(result.rawBody);
+        if (!reply.is_array()) {
+            markFailed(result, "Неочакван JSON — не е масив");
+            return result;
+        }
+        readObligations(result, reply);
+    } catch (const std::exception& e) {
+        markParseFailure(result, "DueAmountsInquiry", e);
+        return result;
+    }
+    result.metadata["status"] = "ok";
+    result.metadata["rowCount"] = std::to_string(result.rows.size());
+    result.metadata["year"] = year.text;
+    return result;
 }
 
 std::chrono::seconds DueAmountsInquiry::cacheTtl() const {

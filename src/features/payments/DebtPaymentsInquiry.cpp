@@ -1,7 +1,14 @@
 #include "features/payments/DebtPaymentsInquiry.h"
 
+#include <exception>
+
+#include "common/Logger.h"
 #include "features/common/CommonParams.h"
-#include "features/common/NotImplemented.h"
+#include "features/common/DebtPaymentsPortal.h"
+#include "features/common/PortalInquiryOutcome.h"
+#include "features/common/PortalJsonFields.h"
+#include "infrastructure/portal/NapSession.h"
+#include "infrastructure/portal/PortalHeaders.h"
 #include "operations/InquiryResultSchemas.h"
 #include "operations/OperationRegistry.h"
 
@@ -10,6 +17,17 @@ namespace velk::core::features::payments {
 namespace {
 
 [[maybe_unused]] const bool kRegistered = operations::registerOperationClass<DebtPaymentsInquiry>();
+
+// Each column reads the JSON member of the same name.
+const std::vector<operations::ResultColumn> kColumns = {
+    {"debtTypeName", "Вид задължение"}, {"documentType", "Вид документ"},
+    {"documentNumber", "Документ №"},   {"documentDate", "Дата на документа"},
+    {"debtPeriod", "Период"},           {"dueDate", "Падеж"},
+    {"dueAmount", "Дължима сума"},      {"paidAmount", "Погасено"},
+    {"paidAllAmount", "Общо платено"},  {"outstandingAmount", "Остатък"},
+    {"outstandingInterest", "Лихви"},   {"paymentTypeName", "Тип плащане"},
+    {"datePayment", "Дата на плащане"},
+};
 
 }  // namespace
 
@@ -59,9 +77,64 @@ std::vector<operations::ParamSpec> DebtPaymentsInquiry::params() const {
     };
 }
 
-operations::InquiryResult DebtPaymentsInquiry::run(infra::portal::NapSession* /*session*/,
-                                                   const operations::ParamMap& /*params*/) const {
-    return notImplementedInquiry();
+operations::InquiryResult DebtPaymentsInquiry::run(infra::portal::NapSession* session,
+                                                   const operations::ParamMap& params) const {
+    operations::InquiryResult result;
+    result.columns = kColumns;
+
+    const std::string eik = operations::paramOr(params, "eik", "");
+    const std::string yearText = operations::paramOr(params, "year", "");
+    const std::string type = operations::paramOr(params, "type", "0");
+    if (eik.empty()) {
+        markFailed(result, "eik е задължителен");
+        return result;
+    }
+    if (yearText.empty()) {
+        markFailed(result, "year е задължителен");
+        return result;
+    }
+
+    if (!session->prepareFor(*this, eik, 0) && !session->lastError().empty()) {
+        logLine(LogLevel::Warn, "DebtPaymentsInquiry: portal prep failed: " + session->lastError());
+        markFailed(result, session->lastError());
+        return result;
+    }
+
+    // A year without digits asks for year 0: the portal's answer says so,
+    // rather than a year the caller did not ask for.
+    const std::string url = debtPaymentsUrl(type, leadingYear(yearText).value_or(0));
+    infra::portal::PortalResponse response =
+        session->httpGetWithHeaders(url, infra::portal::PortalJsonHeaders);
+    keepJsonReply(result, std::move(response.body));
+    if (!isHttpSuccess(response.status)) {
+        markFailed(result, httpFailureText(response.status, url));
+        return result;
+    }
+
+    try {
+        const json reply = json::parse(result.rawBody);
+        if (!reply.is_array()) {
+            markFailed(result, "Неочакван JSON — не е масив");
+            return result;
+        }
+        // Every record is a row, whatever it holds; nothing is summed.
+        for (const json& element : reply) {
+            std::vector<std::string> row;
+            row.reserve(kColumns.size());
+            for (const operations::ResultColumn& column : kColumns) {
+                row.push_back(jsonFieldText(element, column.id));
+            }
+            result.rows.push_back(std::move(row));
+        }
+    } catch (const std::exception& e) {
+        markParseFailure(result, "DebtPaymentsInquiry", e);
+        return result;
+    }
+    result.metadata["status"] = "ok";
+    result.metadata["rowCount"] = std::to_string(result.rows.size());
+    result.metadata["year"] = yearText;
+    result.metadata["type"] = type;
+    return result;
 }
 
 std::string DebtPaymentsInquiry::serviceName() const {

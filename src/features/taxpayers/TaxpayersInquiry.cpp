@@ -1,6 +1,8 @@
 #include "features/taxpayers/TaxpayersInquiry.h"
 
-#include "features/common/NotImplemented.h"
+#include "common/CodeTables.h"
+#include "features/common/PortalInquiryOutcome.h"
+#include "infrastructure/portal/NapSession.h"
 #include "operations/InquiryResultSchemas.h"
 #include "operations/OperationRegistry.h"
 
@@ -9,6 +11,21 @@ namespace velk::core::features::taxpayers {
 namespace {
 
 [[maybe_unused]] const bool kRegistered = operations::registerOperationClass<TaxpayersInquiry>();
+
+const std::vector<operations::ResultColumn> kColumns = {
+    {"name", "Наименование"}, {"pin", "ЕИК / Булстат / ЕГН"},  {"pinType", "Тип"},    {"tin", "Портал ID"},
+    {"email", "Email"},       {"authorization", "Пълномощно"}, {"active", "Активен"},
+};
+
+std::vector<std::string> taxpayerRow(const Taxpayer& taxpayer) {
+    return {taxpayer.name,
+            taxpayer.pin,
+            std::string(identifierTypeName(taxpayer.pinType)),
+            std::to_string(taxpayer.tin),
+            taxpayer.email,
+            taxpayer.authorization,
+            taxpayer.active ? "да" : "не"};
+}
 
 }  // namespace
 
@@ -53,9 +70,31 @@ std::vector<operations::ParamSpec> TaxpayersInquiry::params() const {
     return {};
 }
 
-operations::InquiryResult TaxpayersInquiry::run(infra::portal::NapSession* /*session*/,
+operations::InquiryResult TaxpayersInquiry::run(infra::portal::NapSession* session,
                                                 const operations::ParamMap& /*params*/) const {
-    return notImplementedInquiry();
+    operations::InquiryResult result;
+    result.columns = kColumns;
+
+    // An earlier operation's failure is not this run's: an empty list reads
+    // as an error only when the listing itself failed.
+    session->clearLastError();
+    if (!session->ensureLoggedIn()) {
+        const std::string& why = session->lastError();
+        markFailed(result,
+                   why.empty() ? std::string("Неуспешен вход в НАП") : "Неуспешен вход в НАП: " + why);
+        return result;
+    }
+    const std::vector<Taxpayer>& taxpayers = session->listTaxpayers();
+    if (taxpayers.empty() && !session->lastError().empty()) {
+        markFailed(result, session->lastError());
+        return result;
+    }
+    for (const Taxpayer& taxpayer : taxpayers) {
+        result.rows.push_back(taxpayerRow(taxpayer));
+    }
+    result.metadata["status"] = "ok";
+    result.metadata["count"] = std::to_string(taxpayers.size());
+    return result;
 }
 
 }  // namespace velk::core::features::taxpayers

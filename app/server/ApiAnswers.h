@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include <httplib.h>
+
+#include "common/JsonUtils.h"
+
+namespace velk::server {
+
+// The local API's answers: compact JSON, keys in ascending byte order, raw
+// UTF-8, "application/json; charset=utf-8".
+
+// Throws the JSON library's type error for text that is not valid UTF-8; the
+// response is left untouched then.
+void sendJson(httplib::Response& res, int status, const core::json& value);
+
+// {"error": message}. Error texts may quote what the caller sent, so bytes
+// that are not UTF-8 are replaced (U+FFFD) rather than failing the answer.
+void sendError(httplib::Response& res, int status, const std::string& message);
+
+// The body as JSON; an empty object when it does not parse (also when it is
+// empty). A body that parses to something else than an object comes back as
+// it is.
+core::json parseJsonBody(const httplib::Request& req);
+
+}  // namespace velk::server

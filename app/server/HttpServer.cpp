@@ -1,0 +1,231 @@
+#include "server/HttpServer.h"
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <httplib.h>
+
+#include "common/Logger.h"
+#include "common/TextUtils.h"
+#include "server/OperationCatalogRoute.h"
+#include "server/OperationRunRoute.h"
+#include "server/RouteContext.h"
+
+namespace velk::server {
+
+namespace {
+
+constexpr const char* kHost = "127.0.0.1";
+
+// The server whose listener or worker this thread is, if any.
+thread_local const void* servingServer = nullptr;
+
+// SO_REUSEADDR only: the library's default adds SO_REUSEPORT on Linux, which
+// lets a second program listen on the same port unnoticed.
+void reuseAddressOnly(socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+}
+
+std::string exceptionDetail(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown";
+    }
+}
+
+}  // namespace
+
+struct HttpServer::Impl {
+    // Kept for the routes that use them; the server itself never calls them.
+    core::infra::java::ZezizUrBridge* bridge;
+    signing::SigningSession* signingSession;
+    ui::UiConfirmer* confirmer;
+    const int requestedPort;
+
+    RouteContext context;
+    OperationCatalogRoute catalogRoute{context};
+    OperationRunRoute runRoute{context};
+
+    httplib::Server server;
+    std::thread listenerThread;
+    std::atomic<bool> listenerExited{false};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<int> boundPort{0};
+    std::chrono::steady_clock::time_point startTime;
+    bool started = false;
+    std::mutex lifecycleMutex;  // start and the joining part of stop
+
+    std::mutex helperMutex;
+    std::thread stopHelper;
+
+    Impl(core::VelkEngine* engine, core::infra::java::ZezizUrBridge* bridge,
+         signing::SigningSession* signingSession, JobStore* jobStore, FilePicker* filePicker,
+         ui::UiConfirmer* confirmer, SenderPicker* senderPicker, int port, ServerClocks clocks)
+        : bridge(bridge),
+          signingSession(signingSession),
+          confirmer(confirmer),
+          requestedPort(port),
+          context(engine, jobStore, filePicker, senderPicker, std::move(clocks)) {}
+
+    void configureServer() {
+        server.set_default_headers({
+            {"Access-Control-Allow-Origin", "*"},
+            {"Access-Control-Allow-Headers",
+             "Content-Type, Authorization, X-Velk-Type-Id, X-Velk-Sender-Id, X-Velk-File-Path"},
+            {"Access-Control-Allow-Methods", "GET, POST, DELETE, OPTIONS"},
+        });
+        server.set_socket_options(reuseAddressOnly);
+        server.set_payload_max_length(kMaxBodyBytes);
+        server.Options(".*", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+        server.set_logger(
+            [](const httplib::Request& req, const httplib::Response& res) { logAccess(req, res); });
+        server.set_exception_handler(handleException);
+        server.set_pre_routing_handler([this](const httplib::Request&, httplib::Response&) {
+            servingServer = this;
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+        registerRoutes();
+    }
+
+    // In the order of the API's route table; the other routes take their
+    // places around these.
+    void registerRoutes() {
+        server.Get("/api/operations", [this](const httplib::Request& req, httplib::Response& res) {
+            catalogRoute.handle(req, res);
+        });
+        server.Post(
+            "/api/v1/operations/([a-z0-9_]+)",
+            [this](const httplib::Request& req, httplib::Response& res) { runRoute.handle(req, res); });
+    }
+
+    static void logAccess(const httplib::Request& req, const httplib::Response& res) {
+        if (req.path == "/api/health") {
+            return;
+        }
+        // The path arrives percent-decoded: control bytes in it must not start
+        // a new log line.
+        std::string line = core::escapeControlBytes(req.method) + " " + core::escapeControlBytes(req.path) +
+                           " -> " + std::to_string(res.status);
+        if (const std::string type = req.get_header_value("X-Velk-Type-Id"); !type.empty()) {
+            line += " [type=" + core::escapeControlBytes(type) + "]";
+        }
+        if (!req.remote_addr.empty()) {
+            line += " from " + req.remote_addr;
+        }
+        core::logLine(core::LogLevel::Info, line);
+    }
+
+    static void handleException(const httplib::Request& req, httplib::Response& res,
+                                std::exception_ptr error) {
+        core::logLine(core::LogLevel::Error, "HTTP handler threw on " + core::escapeControlBytes(req.method) +
+                                                 " " + core::escapeControlBytes(req.path) + ": " +
+                                                 core::escapeControlBytes(exceptionDetail(error)));
+        res.status = 500;
+        res.set_content(R"({"error":"internal error"})", "application/json; charset=utf-8");
+    }
+
+    // Binds synchronously; -1 when the port cannot be had.
+    int bind() {
+        if (requestedPort == 0) {
+            return server.bind_to_any_port(kHost);
+        }
+        return server.bind_to_port(kHost, requestedPort) ? requestedPort : -1;
+    }
+
+    void listen() {
+        servingServer = this;
+        core::logLine(core::LogLevel::Info,
+                      "HTTP listening on 127.0.0.1:" + std::to_string(boundPort.load()));
+        server.listen_after_bind();
+        core::logLine(core::LogLevel::Info, "HTTP listener exited");
+        listenerExited = true;
+    }
+
+    void stopAndJoin() {
+        std::lock_guard lock(lifecycleMutex);
+        // start returned only once the accept loop ran, so this cannot come
+        // too early for the library, which ignores a stop before its loop.
+        server.stop();
+        if (listenerThread.joinable()) {
+            listenerThread.join();
+        }
+    }
+};
+
+HttpServer::HttpServer(core::VelkEngine* engine, core::infra::java::ZezizUrBridge* bridge,
+                       signing::SigningSession* signingSession, JobStore* jobStore, FilePicker* filePicker,
+                       ui::UiConfirmer* confirmer, SenderPicker* senderPicker, int port, ServerClocks clocks)
+    : impl_(std::make_unique<Impl>(engine, bridge, signingSession, jobStore, filePicker, confirmer,
+                                   senderPicker, port, std::move(clocks))) {}
+
+HttpServer::~HttpServer() {
+    stop();
+    std::thread helper;
+    {
+        std::lock_guard lock(impl_->helperMutex);
+        helper = std::move(impl_->stopHelper);
+    }
+    if (helper.joinable()) {
+        helper.join();
+    }
+}
+
+void HttpServer::setOnNeedsSettings(std::function<void()> callback) {
+    impl_->context.setOnNeedsSettings(std::move(callback));
+}
+
+bool HttpServer::start() {
+    std::lock_guard lock(impl_->lifecycleMutex);
+    if (impl_->started || impl_->stopRequested) {
+        return false;
+    }
+    impl_->started = true;
+    impl_->startTime = std::chrono::steady_clock::now();
+    impl_->configureServer();
+
+    const int bound = impl_->bind();
+    if (bound < 0) {
+        core::logLine(core::LogLevel::Error,
+                      "HTTP cannot listen on 127.0.0.1:" + std::to_string(impl_->requestedPort) +
+                          " (port in use or binding refused)");
+        return false;
+    }
+    impl_->boundPort = bound;
+    impl_->listenerThread = std::thread([impl = impl_.get()] { impl->listen(); });
+    // The library has no signal for this; the wait is a few instructions long.
+    while (!impl_->server.is_running() && !impl_->listenerExited) {
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+void HttpServer::stop() {
+    impl_->stopRequested = true;
+    impl_->context.requestStop();
+    if (servingServer == impl_.get()) {
+        // Joining the listener from here would wait for this very request.
+        std::lock_guard lock(impl_->helperMutex);
+        if (!impl_->stopHelper.joinable()) {
+            impl_->stopHelper = std::thread([impl = impl_.get()] { impl->stopAndJoin(); });
+        }
+        return;
+    }
+    impl_->stopAndJoin();
+}
+
+int HttpServer::port() const {
+    const int bound = impl_->boundPort.load();
+    return bound != 0 ? bound : impl_->requestedPort;
+}
+
+}  // namespace velk::server

@@ -1,0 +1,74 @@
+#include "server/OperationCatalogRoute.h"
+
+#include <memory>
+
+#include "engine/VelkEngine.h"
+#include "operations/IInquiry.h"
+#include "operations/ISubmission.h"
+#include "operations/OperationRegistry.h"
+#include "server/ApiAnswers.h"
+#include "server/RouteContext.h"
+
+namespace velk::server {
+
+namespace {
+
+using core::json;
+using namespace core::operations;
+
+json paramToJson(const ParamSpec& spec) {
+    json param = {{"name", spec.name},
+                  {"label", spec.label},
+                  {"type", std::string(paramTypeName(spec.type))},
+                  {"required", spec.required},
+                  {"description", spec.description}};
+    if (spec.defaultValue) {
+        param["default"] = *spec.defaultValue;
+    }
+    if (!spec.allowedValues.empty()) {
+        param["allowedValues"] = spec.allowedValues;
+    }
+    return param;
+}
+
+json paramsToJson(const std::vector<ParamSpec>& specs) {
+    json params = json::array();
+    for (const auto& spec : specs) {
+        params.push_back(paramToJson(spec));
+    }
+    return params;
+}
+
+json operationToJson(const OperationSummary& summary) {
+    json entry = {{"typeId", summary.typeId},     {"displayName", summary.displayName},
+                  {"category", summary.category}, {"featureGroupId", ""},
+                  {"featureGroupName", ""},       {"isSubmission", summary.isSubmission},
+                  {"params", json::array()}};
+    // A fresh instance, only for what the summary does not tell.
+    const std::unique_ptr<IVelkOperation> op = OperationRegistry::instance().create(summary.typeId);
+    if (!op) {
+        return entry;
+    }
+    entry["featureGroupId"] = op->featureGroupId();
+    entry["featureGroupName"] = op->featureGroupName();
+    if (const auto* inquiry = dynamic_cast<const IInquiry*>(op.get())) {
+        entry["params"] = paramsToJson(inquiry->params());
+    } else if (const auto* submission = dynamic_cast<const ISubmission*>(op.get())) {
+        entry["params"] = paramsToJson(submission->params());
+        entry["inputKind"] = std::string(inputKindName(static_cast<InputKind>(submission->inputKind())));
+        entry["requiresFilePath"] = submission->requiresFilePath();
+    }
+    return entry;
+}
+
+}  // namespace
+
+void OperationCatalogRoute::handle(const httplib::Request& /*req*/, httplib::Response& res) const {
+    json operations = json::array();
+    for (const auto& summary : context_.engine().listOperations()) {
+        operations.push_back(operationToJson(summary));
+    }
+    sendJson(res, 200, operations);
+}
+
+}  // namespace velk::server

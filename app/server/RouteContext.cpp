@@ -1,0 +1,80 @@
+#include "server/RouteContext.h"
+
+#include <chrono>
+#include <exception>
+#include <utility>
+
+#include "common/Logger.h"
+#include "common/TextUtils.h"
+#include "server/GuiCall.h"
+
+namespace velk::server {
+
+namespace {
+
+std::int64_t systemSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::int64_t steadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+RouteContext::RouteContext(core::VelkEngine* engine, JobStore* jobStore, FilePicker* filePicker,
+                           SenderPicker* senderPicker, ServerClocks clocks)
+    : engine_(engine),
+      jobStore_(jobStore),
+      filePicker_(filePicker),
+      senderPicker_(senderPicker),
+      wallSeconds_(clocks.wallSeconds ? std::move(clocks.wallSeconds) : systemSeconds),
+      replayCache_(clocks.steadyNs ? std::move(clocks.steadyNs) : steadyNanoseconds) {}
+
+std::int64_t RouteContext::nowSeconds() const {
+    return wallSeconds_();
+}
+
+void RouteContext::setOnNeedsSettings(std::function<void()> callback) {
+    std::lock_guard lock(callbackMutex_);
+    onNeedsSettings_ = std::move(callback);
+}
+
+void RouteContext::notifyNeedsSettings() const {
+    std::function<void()> callback;
+    {
+        std::lock_guard lock(callbackMutex_);
+        callback = onNeedsSettings_;
+    }
+    if (!callback) {
+        return;
+    }
+    try {
+        callback();
+    } catch (const std::exception& e) {
+        core::logLine(core::LogLevel::Warn,
+                      "HttpServer: onNeedsSettings threw: " + core::escapeControlBytes(e.what()));
+    }
+}
+
+SenderPickResult RouteContext::pickSenderOnUiThread(const std::vector<core::SenderProfile>& senders,
+                                                    const std::string& preselectedId,
+                                                    const std::string& origin,
+                                                    const std::string& operationName) {
+    if (senderPicker_ == nullptr) {
+        return {};
+    }
+    SenderPicker* picker = senderPicker_;
+    return callOnGuiThread<SenderPickResult>(
+        *picker,
+        [picker, senders, preselectedId, origin, operationName] {
+            return picker->pickSender(senders, preselectedId, origin, operationName);
+        },
+        stopSource_.get_token(), SenderPickResult{});
+}
+
+}  // namespace velk::server

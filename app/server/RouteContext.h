@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "server/SenderPicker.h"
+#include "server/ServerClocks.h"
+#include "server/TokenReplayCache.h"
+
+namespace velk::core {
+class VelkEngine;
+}  // namespace velk::core
+
+namespace velk::server {
+
+class FilePicker;
+class JobStore;
+
+// What the route handlers share: the engine and the GUI-thread objects the
+// server was given (not owned), the replay guard, the clocks, the settings
+// callback and the server's stop signal. Safe from the worker threads.
+class RouteContext {
+public:
+    RouteContext(core::VelkEngine* engine, JobStore* jobStore, FilePicker* filePicker,
+                 SenderPicker* senderPicker, ServerClocks clocks);
+    RouteContext(const RouteContext&) = delete;
+    RouteContext& operator=(const RouteContext&) = delete;
+
+    core::VelkEngine& engine() const { return *engine_; }
+    JobStore* jobStore() const { return jobStore_; }
+    FilePicker* filePicker() const { return filePicker_; }
+    SenderPicker* senderPicker() const { return senderPicker_; }
+    TokenReplayCache& replayCache() { return replayCache_; }
+    // Wall-clock seconds since 1970-01-01 UTC, truncated.
+    std::int64_t nowSeconds() const;
+
+    void setOnNeedsSettings(std::function<void()> callback);
+    // Asks the desktop program to show its settings; the callback only queues
+    // that work. A std::exception it throws is logged and swallowed.
+    void notifyNeedsSettings() const;
+
+    // Shows the sender picker on the GUI thread and waits for it; the
+    // cancelled answer (nothing set) without a picker or once stopping.
+    SenderPickResult pickSenderOnUiThread(const std::vector<core::SenderProfile>& senders,
+                                          const std::string& preselectedId, const std::string& origin,
+                                          const std::string& operationName);
+
+    // Ends every wait for the GUI thread, now and later.
+    void requestStop() { stopSource_.request_stop(); }
+    bool stopping() const { return stopSource_.stop_requested(); }
+
+private:
+    core::VelkEngine* engine_;
+    JobStore* jobStore_;
+    FilePicker* filePicker_;
+    SenderPicker* senderPicker_;
+    std::function<std::int64_t()> wallSeconds_;
+    TokenReplayCache replayCache_;
+    std::stop_source stopSource_;
+
+    mutable std::mutex callbackMutex_;
+    std::function<void()> onNeedsSettings_;
+};
+
+}  // namespace velk::server

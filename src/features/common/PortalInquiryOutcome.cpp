@@ -1,0 +1,38 @@
+#include "features/common/PortalInquiryOutcome.h"
+
+#include "common/Logger.h"
+
+namespace velk::core::features {
+
+namespace {
+
+constexpr const char* kJsonContentType = "application/json; charset=utf-8";
+
+}  // namespace
+
+bool isHttpSuccess(std::int32_t status) {
+    return status >= 200 && status <= 299;
+}
+
+std::string httpFailureText(std::int32_t status, const std::string& url) {
+    return "HTTP " + std::to_string(status) + " от " + url;
+}
+
+void markFailed(operations::InquiryResult& result, const std::string& message) {
+    result.metadata["status"] = "error";
+    result.metadata["error"] = message;
+}
+
+void markParseFailure(operations::InquiryResult& result, std::string_view className,
+                      const std::exception& e) {
+    logLine(LogLevel::Warn, std::string(className) + " parse: " + e.what());
+    markFailed(result, std::string("Parse грешка: ") + e.what());
+}
+
+void keepJsonReply(operations::InquiryResult& result, std::string body) {
+    result.rawBody = std::move(body);
+    result.rawBodyContentType = kJsonContentType;
+    result.metadata["rawBodyContentType"] = kJsonContentType;
+}
+
+}  // namespace velk::core::features

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fakes/LoopbackHosts.h"
+
+namespace velk::test {
+
+class AgencyPortalState;
+
+// The revenue agency as the agent meets it, on loopback servers under the
+// production host names (portal.nra.bg and login.nra.bg, reached through
+// LoopbackHosts):
+// - the portal's entry point leaves a cookie and sends the browser home; the
+//   login host demands a client certificate of the test CA and sends the
+//   browser back with a code; the portal turns the code into a new session
+//   cookie;
+// - the taxpayers, "/auth/users/me", taxpayer select and service-link select
+//   endpoints answer only to a live session (else 401); the catalogue is "[]"
+//   to anyone else; "/details/..." and "/home.html" answer every caller;
+// - every taxpayer selection renews the CSRF token;
+// - POST kExpirePath (or expireSessions) ends every session.
+// Every request is logged by the servers, and any route can be replaced with
+// TestServer::on; script() puts the routes and data back.
+class FakeAgency {
+public:
+    static constexpr const char* kSessionCookie = "SESSION";
+    // Every session cookie value starts with this.
+    static constexpr const char* kSessionValuePrefix = "s3ss10n-VALUE";
+    static constexpr const char* kExpirePath = "/__fake/expire-sessions";
+
+    struct Ports {
+        int portal = 0;  // 0: a free port
+        int login = 0;
+    };
+
+    explicit FakeAgency(LoopbackHosts& hosts);
+    FakeAgency(LoopbackHosts& hosts, Ports ports);
+    ~FakeAgency();
+    FakeAgency(const FakeAgency&) = delete;
+    FakeAgency& operator=(const FakeAgency&) = delete;
+
+    // Puts the routes and the served data back; live sessions stay.
+    void script();
+
+    TestServer& portal() { return portal_; }
+    TestServer& login() { return login_; }
+
+    void expireSessions();
+    // Logins completed so far (sessions handed out).
+    int sessionsOpened() const;
+    // What "/auth/users/me" hands out now.
+    std::string csrfToken() const;
+
+    // JSON texts the portal serves to a live session.
+    void setTaxpayersJson(std::string json);
+    void setCatalogueJson(std::string json);
+    // The next service-link selections answer these statuses, one each,
+    // whatever the session; a 401 or 405 also sets a cookie, as the agency's
+    // firewall does.
+    void queueServiceSelectStatuses(const std::vector<int>& statuses);
+
+private:
+    TestServer& portal_;
+    TestServer& login_;
+    std::shared_ptr<AgencyPortalState> state_;
+};
+
+}  // namespace velk::test

@@ -1,0 +1,191 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace velk::test {
+namespace {
+
+using testing::HasSubstr;
+using testing::StartsWith;
+
+// A program started with its standard output on a pipe; stopped with SIGTERM
+// and reaped when the object goes, if it still runs.
+class SpawnedProgram {
+public:
+    explicit SpawnedProgram(std::vector<std::string> args) {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            throw std::runtime_error("pipe");
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        posix_spawn_file_actions_addclose(&actions, fds[1]);
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        const int rc = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        if (rc != 0) {
+            close(fds[0]);
+            throw std::runtime_error("posix_spawnp " + args[0]);
+        }
+        out_ = fdopen(fds[0], "r");
+    }
+    ~SpawnedProgram() {
+        if (pid_ > 0) {
+            stop();
+        }
+        if (out_ != nullptr) {
+            fclose(out_);
+        }
+    }
+    SpawnedProgram(const SpawnedProgram&) = delete;
+    SpawnedProgram& operator=(const SpawnedProgram&) = delete;
+
+    // The next line without its line feed; empty at the end of the output.
+    std::optional<std::string> readLine() {
+        std::string line;
+        for (int c = fgetc(out_); c != EOF; c = fgetc(out_)) {
+            if (c == '\n') {
+                return line;
+            }
+            line.push_back(static_cast<char>(c));
+        }
+        return line.empty() ? std::nullopt : std::optional<std::string>(line);
+    }
+
+    // The rest of the output as it came.
+    std::string readAll() {
+        std::string text;
+        for (int c = fgetc(out_); c != EOF; c = fgetc(out_)) {
+            text.push_back(static_cast<char>(c));
+        }
+        return text;
+    }
+    // The exit code, or minus the signal that ended the program.
+    int wait() {
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+    int stop() {
+        kill(pid_, SIGTERM);
+        return wait();
+    }
+
+private:
+    pid_t pid_ = -1;
+    FILE* out_ = nullptr;
+};
+
+struct CurlResult {
+    int exitCode;
+    std::string output;
+};
+
+// A port the system considers free right now.
+int freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+class FakeAgencyCommandLineTest : public testing::Test {
+protected:
+    // Starts the program and reads the two lines it prints once it listens.
+    void start(std::vector<std::string> extraArgs = {}) {
+        std::vector<std::string> args = {VELK_FAKE_AGENCY_PATH};
+        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+        agency_.emplace(args);
+        connectToLine_ = agency_->readLine().value_or("");
+        caFileLine_ = agency_->readLine().value_or("");
+        ASSERT_THAT(connectToLine_, StartsWith("VELK_TEST_CONNECT_TO="));
+        ASSERT_THAT(caFileLine_, StartsWith("VELK_TEST_CA_FILE="));
+        caFile_ = caFileLine_.substr(caFileLine_.find('=') + 1);
+    }
+
+    // curl told where the hosts are exactly as the printed lines tell an agent.
+    CurlResult curl(std::vector<std::string> args) {
+        std::vector<std::string> command = {"curl", "-sS", "--max-time", "60", "--cacert", caFile_};
+        std::istringstream entries(connectToLine_.substr(connectToLine_.find('=') + 1));
+        for (std::string entry; std::getline(entries, entry, ',');) {
+            command.push_back("--connect-to");
+            command.push_back(entry);
+        }
+        command.insert(command.end(), args.begin(), args.end());
+        SpawnedProgram program(command);
+        std::string output = program.readAll();
+        return {program.wait(), std::move(output)};
+    }
+
+    std::optional<SpawnedProgram> agency_;
+    std::string connectToLine_;
+    std::string caFileLine_;
+    std::string caFile_;
+};
+
+TEST_F(FakeAgencyCommandLineTest, PrintsWhereItListensAndServesThePortalUntilStopped) {
+    start();
+    EXPECT_THAT(connectToLine_, HasSubstr("portal.nra.bg:443:127.0.0.1:"));
+    EXPECT_THAT(connectToLine_, HasSubstr("login.nra.bg:443:127.0.0.1:"));
+    ASSERT_TRUE(std::filesystem::exists(caFile_));
+
+    const CurlResult home = curl({"https://portal.nra.bg/home.html"});
+    EXPECT_EQ(home.exitCode, 0);
+    EXPECT_THAT(home.output, HasSubstr("<title>home</title>"));
+
+    const CurlResult taxpayers =
+        curl({"-o", "/dev/null", "-w", "%{http_code}", "https://portal.nra.bg/api/base/taxpayers"});
+    EXPECT_EQ(taxpayers.output, "401");
+
+    // The login host wants a client certificate.
+    EXPECT_NE(curl({"-o", "/dev/null", "https://login.nra.bg/auth/login/qes"}).exitCode, 0);
+
+    EXPECT_EQ(agency_->stop(), 0);
+    EXPECT_FALSE(std::filesystem::exists(caFile_));
+}
+
+TEST_F(FakeAgencyCommandLineTest, ListensOnThePortsItIsGiven) {
+    const int portal = freePort();
+    start({"--portal-port", std::to_string(portal)});
+    EXPECT_THAT(connectToLine_, HasSubstr("portal.nra.bg:443:127.0.0.1:" + std::to_string(portal)));
+    EXPECT_EQ(curl({"-o", "/dev/null", "https://portal.nra.bg/home.html"}).exitCode, 0);
+}
+
+TEST_F(FakeAgencyCommandLineTest, RejectsUnknownArguments) {
+    SpawnedProgram program({VELK_FAKE_AGENCY_PATH, "--port"});
+    EXPECT_EQ(program.readAll(), "");
+    EXPECT_EQ(program.wait(), 1);
+}
+
+}  // namespace
+}  // namespace velk::test
