@@ -16,25 +16,25 @@ namespace {
 using core::json;
 using namespace core::operations;
 
-json paramToJson(const ParamSpec& spec) {
-    json param = {{"name", spec.name},
-                  {"label", spec.label},
-                  {"type", std::string(paramTypeName(spec.type))},
-                  {"required", spec.required},
-                  {"description", spec.description}};
-    if (spec.defaultValue) {
-        param["default"] = *spec.defaultValue;
+json paramToJson(const ParamSpec& declared) {
+    json param = {{"name", declared.name},
+                  {"label", declared.label},
+                  {"type", std::string(paramTypeName(declared.type))},
+                  {"required", declared.required},
+                  {"description", declared.description}};
+    if (declared.defaultValue) {
+        param["default"] = *declared.defaultValue;
     }
-    if (!spec.allowedValues.empty()) {
-        param["allowedValues"] = spec.allowedValues;
+    if (!declared.allowedValues.empty()) {
+        param["allowedValues"] = declared.allowedValues;
     }
     return param;
 }
 
 json paramsToJson(const std::vector<ParamSpec>& specs) {
     json params = json::array();
-    for (const auto& spec : specs) {
-        params.push_back(paramToJson(spec));
+    for (const auto& declared : specs) {
+        params.push_back(paramToJson(declared));
     }
     return params;
 }

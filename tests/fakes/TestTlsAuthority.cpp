@@ -28,11 +28,11 @@ TestTlsAuthority::TestTlsAuthority(const TestPki& pki) : pki_(pki), caFile_(dir_
 
 TlsIdentity TestTlsAuthority::serverIdentity(const std::string& hostName,
                                              bool requireClientCertificate) const {
-    CertificateSpec spec;
-    spec.commonName = hostName;
-    spec.dnsNames = {hostName};
-    spec.organization = "Test Servers";
-    const TestIdentity server = pki_.issue(spec);
+    CertificateSpec certSpec;
+    certSpec.commonName = hostName;
+    certSpec.dnsNames = {hostName};
+    certSpec.organization = "Test Servers";
+    const TestIdentity server = pki_.issue(certSpec);
     TlsIdentity identity;
     identity.certificatePem = certificatePem(server);
     identity.privateKeyPem = privateKeyPem(server);

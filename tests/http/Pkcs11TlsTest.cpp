@@ -24,9 +24,9 @@ protected:
         hosts_ = new test::LoopbackHosts;
         hosts_->add("login.nra.bg", true).on("GET", "/auth/login/qes", Reply::text(200, "welcome"));
         token_ = new test::SoftHsmToken;
-        test::CertificateSpec spec;
-        spec.commonName = "Петър Токенов";
-        token_->addIdentity(hosts_->pki().issue(spec), kCkaId);
+        test::CertificateSpec certSpec;
+        certSpec.commonName = "Петър Токенов";
+        token_->addIdentity(hosts_->pki().issue(certSpec), kCkaId);
     }
     static void TearDownTestSuite() {
         delete token_;

@@ -25,9 +25,9 @@ class StoreCertificateTlsTest : public testing::Test {
 protected:
     StoreCertificateTlsTest() : login_(hosts_.add("login.nra.bg", true)) {
         login_.on("GET", "/auth/login/qes", Reply::text(200, "welcome"));
-        test::CertificateSpec spec;
-        spec.commonName = "Мария Иванова";
-        user_ = hosts_.pki().issue(spec);
+        test::CertificateSpec certSpec;
+        certSpec.commonName = "Мария Иванова";
+        user_ = hosts_.pki().issue(certSpec);
         store_.add("user", user_, "4321", true);
     }
     void SetUp() override { ProviderPinCache::clear(); }

@@ -95,10 +95,10 @@ TEST(RecordDefaultsTest, EmptyAndUnsuccessful) {
     EXPECT_FALSE(query.year.has_value());
     EXPECT_FALSE(query.month.has_value());
 
-    const ParamSpec spec;
-    EXPECT_EQ(spec.type, ParamType::String);
-    EXPECT_FALSE(spec.required);
-    EXPECT_FALSE(spec.defaultValue.has_value());
+    const ParamSpec declared;
+    EXPECT_EQ(declared.type, ParamType::String);
+    EXPECT_FALSE(declared.required);
+    EXPECT_FALSE(declared.defaultValue.has_value());
 }
 
 }  // namespace

@@ -45,9 +45,9 @@ protected:
 
     // A second certificate of the test CA in the store, remembered with its PIN.
     std::string addCertificate(const std::string& name, const std::string& commonName) {
-        test::CertificateSpec spec;
-        spec.commonName = commonName;
-        const std::string id = store_.add(name, hosts_.pki().issue(spec), kPin, true);
+        test::CertificateSpec certSpec;
+        certSpec.commonName = commonName;
+        const std::string id = store_.add(name, hosts_.pki().issue(certSpec), kPin, true);
         platform::ProviderPinCache::remember(id, kPin);
         return id;
     }

@@ -145,9 +145,9 @@ TEST_P(CmsBuilderFailureTest, FailsWithEmptyResult) {
     const FailureCase& c = GetParam();
     Bytes certDer = user_->der();
     if (c.ecCertificate) {
-        test::CertificateSpec spec;
-        spec.keyKind = test::KeyKind::Ec;
-        certDer = pki_->issue(spec).der();
+        test::CertificateSpec certSpec;
+        certSpec.keyKind = test::KeyKind::Ec;
+        certDer = pki_->issue(certSpec).der();
     }
     if (c.brokenCertificate) {
         certDer.resize(certDer.size() / 2);
@@ -194,9 +194,9 @@ TEST_F(CmsBuilderTest, ExceptionsOfTheDelegateReachTheCallerUnchanged) {
 }
 
 TEST_F(CmsBuilderTest, ConcurrentBuildsEachUseTheirOwnDelegate) {
-    test::CertificateSpec spec;
-    spec.commonName = "Друг подписващ";
-    const TestIdentity other = pki_->issue(spec);
+    test::CertificateSpec certSpec;
+    certSpec.commonName = "Друг подписващ";
+    const TestIdentity other = pki_->issue(certSpec);
     EVP_PKEY* otherKey = other.key.get();
     Bytes first;
     Bytes second;

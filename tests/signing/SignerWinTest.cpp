@@ -31,9 +31,9 @@ class SignerWinTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         pki_ = new TestPki();
-        test::CertificateSpec spec;
-        spec.serial = {0x80, 0x01};  // encoded with a leading zero byte
-        user_ = new TestIdentity(pki_->issue(spec));
+        test::CertificateSpec certSpec;
+        certSpec.serial = {0x80, 0x01};  // encoded with a leading zero byte
+        user_ = new TestIdentity(pki_->issue(certSpec));
     }
     static void TearDownTestSuite() {
         delete user_;

@@ -55,19 +55,19 @@ void setSerial(X509* cert, const std::vector<std::uint8_t>& serial) {
     require(bn != nullptr && BN_to_ASN1_INTEGER(bn.get(), X509_get_serialNumber(cert)) != nullptr, "serial");
 }
 
-std::shared_ptr<X509> makeCertificate(const CertificateSpec& spec, EVP_PKEY* subjectKey, X509* issuerCert,
+std::shared_ptr<X509> makeCertificate(const CertificateSpec& certSpec, EVP_PKEY* subjectKey, X509* issuerCert,
                                       EVP_PKEY* issuerKey, bool isCa) {
     X509* raw = X509_new();
     require(raw != nullptr, "X509_new");
     std::shared_ptr<X509> cert = shareCertificate(raw);
     require(X509_set_version(raw, 2) == 1, "version");
-    setSerial(raw, spec.serial);
-    X509_gmtime_adj(X509_getm_notBefore(raw), spec.notBeforeSecondsFromNow);
-    X509_gmtime_adj(X509_getm_notAfter(raw), spec.notAfterSecondsFromNow);
+    setSerial(raw, certSpec.serial);
+    X509_gmtime_adj(X509_getm_notBefore(raw), certSpec.notBeforeSecondsFromNow);
+    X509_gmtime_adj(X509_getm_notAfter(raw), certSpec.notAfterSecondsFromNow);
     X509_NAME* name = X509_get_subject_name(raw);
-    addName(name, "C", spec.country);
-    addName(name, "O", spec.organization);
-    addName(name, "CN", spec.commonName);
+    addName(name, "C", certSpec.country);
+    addName(name, "O", certSpec.organization);
+    addName(name, "CN", certSpec.commonName);
     require(X509_set_issuer_name(raw, issuerCert != nullptr ? X509_get_subject_name(issuerCert) : name) == 1,
             "issuer");
     require(X509_set_pubkey(raw, subjectKey) == 1, "public key");
@@ -76,9 +76,9 @@ std::shared_ptr<X509> makeCertificate(const CertificateSpec& spec, EVP_PKEY* sub
     addExtension(raw, issuer, NID_key_usage,
                  isCa ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature,nonRepudiation");
     addExtension(raw, issuer, NID_subject_key_identifier, "hash");
-    if (!spec.dnsNames.empty()) {
+    if (!certSpec.dnsNames.empty()) {
         std::string names;
-        for (const std::string& dns : spec.dnsNames) {
+        for (const std::string& dns : certSpec.dnsNames) {
             names += (names.empty() ? "DNS:" : ",DNS:") + dns;
         }
         addExtension(raw, issuer, NID_subject_alt_name, names.c_str());
@@ -148,19 +148,19 @@ std::shared_ptr<EVP_PKEY> TestPki::makeKey(KeyKind kind, int rsaBits) {
 }
 
 TestPki::TestPki() {
-    CertificateSpec spec;
-    spec.commonName = "Тестов удостоверяващ център";
-    spec.organization = "Тестова инфраструктура АД";
-    spec.notAfterSecondsFromNow = 10L * 365 * 24 * 3600;
+    CertificateSpec certSpec;
+    certSpec.commonName = "Тестов удостоверяващ център";
+    certSpec.organization = "Тестова инфраструктура АД";
+    certSpec.notAfterSecondsFromNow = 10L * 365 * 24 * 3600;
     ca_.key = makeKey(KeyKind::Rsa);
-    ca_.certificate = makeCertificate(spec, ca_.key.get(), nullptr, ca_.key.get(), true);
+    ca_.certificate = makeCertificate(certSpec, ca_.key.get(), nullptr, ca_.key.get(), true);
 }
 
-TestIdentity TestPki::issue(const CertificateSpec& spec) const {
+TestIdentity TestPki::issue(const CertificateSpec& certSpec) const {
     TestIdentity identity;
-    identity.key = spec.key ? spec.key : makeKey(spec.keyKind, spec.rsaBits);
+    identity.key = certSpec.key ? certSpec.key : makeKey(certSpec.keyKind, certSpec.rsaBits);
     identity.certificate =
-        makeCertificate(spec, identity.key.get(), ca_.certificate.get(), ca_.key.get(), false);
+        makeCertificate(certSpec, identity.key.get(), ca_.certificate.get(), ca_.key.get(), false);
     return identity;
 }
 

@@ -50,7 +50,7 @@ public:
     TestPki();
 
     const TestIdentity& ca() const { return ca_; }
-    TestIdentity issue(const CertificateSpec& spec = {}) const;
+    TestIdentity issue(const CertificateSpec& certSpec = {}) const;
 
     // A store that trusts the CA, for CMS_verify and TLS checks.
     std::unique_ptr<X509_STORE, platform::OpenSslDeleter<X509_STORE_free>> trustStore() const;
