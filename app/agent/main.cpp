@@ -1,18 +1,7 @@
 #include <iostream>
 
+#include "agent/DesktopStartup.h"
 #include "agent/ExportSchemaMode.h"
-
-namespace {
-
-// Until the desktop start-up exists, the export is the agent's only mode.
-int printUsage() {
-    std::cerr << "Usage: VezoRodarC --export-schema  (writes the OpenAPI document of the local API to "
-                 "standard output)"
-              << std::endl;
-    return 2;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     // Checked before anything else is set up: the export needs no display, no
@@ -21,5 +10,5 @@ int main(int argc, char** argv) {
     if (velk::agent::wantsSchemaExport(argc, argv)) {
         return velk::agent::runSchemaExport(std::cout, std::cerr);
     }
-    return printUsage();
+    return velk::agent::runDesktopAgent(argc, argv);
 }

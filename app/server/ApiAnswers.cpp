@@ -25,4 +25,8 @@ core::json parseJsonBody(const httplib::Request& req) {
     return value.is_discarded() ? core::json::object() : value;
 }
 
+std::string textField(const core::json& body, const char* name) {
+    return body.value(name, std::string());
+}
+
 }  // namespace velk::server

@@ -24,4 +24,9 @@ void sendError(httplib::Response& res, int status, const std::string& message);
 // it is.
 core::json parseJsonBody(const httplib::Request& req);
 
+// The body member as text, empty when absent. Throws the JSON library's type
+// error when the body is no object or the member is no text (null included),
+// which the server answers with its 500.
+std::string textField(const core::json& body, const char* name);
+
 }  // namespace velk::server

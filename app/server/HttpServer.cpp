@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <chrono>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -13,9 +12,12 @@
 
 #include "common/Logger.h"
 #include "common/TextUtils.h"
+#include "server/CertificateRoutes.h"
 #include "server/OperationCatalogRoute.h"
 #include "server/OperationRunRoute.h"
 #include "server/RouteContext.h"
+#include "server/ServiceRoutes.h"
+#include "server/SubmissionJobRoutes.h"
 
 namespace velk::server {
 
@@ -43,25 +45,35 @@ std::string exceptionDetail(const std::exception_ptr& error) {
     }
 }
 
+// A library handler that calls one handler of a route group.
+template <class Routes>
+httplib::Server::Handler on(const Routes& routes,
+                            void (Routes::*handler)(const httplib::Request&, httplib::Response&) const) {
+    return [&routes, handler](const httplib::Request& req, httplib::Response& res) {
+        (routes.*handler)(req, res);
+    };
+}
+
 }  // namespace
 
 struct HttpServer::Impl {
-    // Kept for the routes that use them; the server itself never calls them.
-    core::infra::java::ZezizUrBridge* bridge;
+    // Kept for the server's lifetime; no route calls them.
     signing::SigningSession* signingSession;
     ui::UiConfirmer* confirmer;
     const int requestedPort;
 
     RouteContext context;
+    ServiceRoutes serviceRoutes;
     OperationCatalogRoute catalogRoute{context};
     OperationRunRoute runRoute{context};
+    CertificateRoutes certificateRoutes;
+    SubmissionJobRoutes jobRoutes;
 
     httplib::Server server;
     std::thread listenerThread;
     std::atomic<bool> listenerExited{false};
     std::atomic<bool> stopRequested{false};
     std::atomic<int> boundPort{0};
-    std::chrono::steady_clock::time_point startTime;
     bool started = false;
     std::mutex lifecycleMutex;  // start and the joining part of stop
 
@@ -70,12 +82,14 @@ struct HttpServer::Impl {
 
     Impl(core::VelkEngine* engine, core::infra::java::ZezizUrBridge* bridge,
          signing::SigningSession* signingSession, JobStore* jobStore, FilePicker* filePicker,
-         ui::UiConfirmer* confirmer, SenderPicker* senderPicker, int port, ServerClocks clocks)
-        : bridge(bridge),
-          signingSession(signingSession),
+         ui::UiConfirmer* confirmer, SenderPicker* senderPicker, int port, ServerClocks clocks,
+         std::function<void()> stopServer)
+        : signingSession(signingSession),
           confirmer(confirmer),
           requestedPort(port),
-          context(engine, jobStore, filePicker, senderPicker, std::move(clocks)) {}
+          context(engine, jobStore, filePicker, senderPicker, std::move(clocks)),
+          serviceRoutes(context, bridge, std::move(stopServer)),
+          jobRoutes(jobStore) {}
 
     void configureServer() {
         server.set_default_headers({
@@ -97,15 +111,31 @@ struct HttpServer::Impl {
         registerRoutes();
     }
 
-    // In the order of the API's route table; the other routes take their
-    // places around these.
+    // In the order of the API's route table.
     void registerRoutes() {
-        server.Get("/api/operations", [this](const httplib::Request& req, httplib::Response& res) {
-            catalogRoute.handle(req, res);
-        });
-        server.Post(
-            "/api/v1/operations/([a-z0-9_]+)",
-            [this](const httplib::Request& req, httplib::Response& res) { runRoute.handle(req, res); });
+        server.Get("/api/health", on(serviceRoutes, &ServiceRoutes::handleHealth));
+        server.Get("/api/info", on(serviceRoutes, &ServiceRoutes::handleInfo));
+        server.Post("/api/shutdown", on(serviceRoutes, &ServiceRoutes::handleShutdown));
+        server.Get("/api/operations", on(catalogRoute, &OperationCatalogRoute::handle));
+        server.Post("/api/pick-folder", on(serviceRoutes, &ServiceRoutes::handlePickFolder));
+        server.Post("/api/pick-file", on(serviceRoutes, &ServiceRoutes::handlePickFile));
+        server.Get("/api/senders", on(serviceRoutes, &ServiceRoutes::handleListSenders));
+        server.Post("/api/v1/operations/([a-z0-9_]+)", on(runRoute, &OperationRunRoute::handle));
+        server.Get("/api/certificates", on(certificateRoutes, &CertificateRoutes::handleListCertificates));
+        server.Post("/api/certificates/([^/]+)/select",
+                    on(certificateRoutes, &CertificateRoutes::handleSelectCertificate));
+        server.Post("/api/certificates/([^/]+)/pin",
+                    on(certificateRoutes, &CertificateRoutes::handleStorePin));
+        server.Delete("/api/certificates/([^/]+)/pin",
+                      on(certificateRoutes, &CertificateRoutes::handleDeletePin));
+        server.Post("/api/validate", on(serviceRoutes, &ServiceRoutes::handleValidate));
+        server.Post("/api/submissions", on(jobRoutes, &SubmissionJobRoutes::handleCreateSubmission));
+        server.Get("/api/submissions", on(jobRoutes, &SubmissionJobRoutes::handleListSubmissions));
+        server.Get("/api/submissions/([^/]+)", on(jobRoutes, &SubmissionJobRoutes::handleGetSubmission));
+        server.Delete("/api/submissions/([^/]+)",
+                      on(jobRoutes, &SubmissionJobRoutes::handleCancelSubmission));
+        server.Get("/api/submissions/([^/]+)/results",
+                   on(jobRoutes, &SubmissionJobRoutes::handleGetSubmissionResults));
     }
 
     static void logAccess(const httplib::Request& req, const httplib::Response& res) {
@@ -166,7 +196,7 @@ HttpServer::HttpServer(core::VelkEngine* engine, core::infra::java::ZezizUrBridg
                        signing::SigningSession* signingSession, JobStore* jobStore, FilePicker* filePicker,
                        ui::UiConfirmer* confirmer, SenderPicker* senderPicker, int port, ServerClocks clocks)
     : impl_(std::make_unique<Impl>(engine, bridge, signingSession, jobStore, filePicker, confirmer,
-                                   senderPicker, port, std::move(clocks))) {}
+                                   senderPicker, port, std::move(clocks), [this] { stop(); })) {}
 
 HttpServer::~HttpServer() {
     stop();
@@ -190,7 +220,7 @@ bool HttpServer::start() {
         return false;
     }
     impl_->started = true;
-    impl_->startTime = std::chrono::steady_clock::now();
+    impl_->context.markStarted();
     impl_->configureServer();
 
     const int bound = impl_->bind();

@@ -34,7 +34,9 @@ class SenderPicker;
 // limited to 16 MiB; files travel by path.
 //
 // Owns none of the objects it is given. The pickers may be null: without a
-// sender picker runs go on unconfirmed. Calls into the GUI thread give up
+// sender picker runs go on unconfirmed, without a file picker the pick routes
+// answer the empty path. Without a bridge the validation reports that it
+// cannot run. Calls into the GUI thread give up
 // with the cancelled answer once the server is stopping.
 class HttpServer {
 public:

@@ -51,6 +51,10 @@ JobStore::JobStore(WallClock nowTicks) : impl_(std::make_unique<Impl>(std::move(
 JobStore::~JobStore() = default;
 
 std::string JobStore::enqueue(SubmissionJob job) {
+    return enqueueAndCopy(std::move(job)).id;
+}
+
+SubmissionJob JobStore::enqueueAndCopy(SubmissionJob job) {
     if (job.id.empty()) {
         job.id = generateJobId();
     }
@@ -74,7 +78,7 @@ std::string JobStore::enqueue(SubmissionJob job) {
     // forge a log line.
     core::logLine(core::LogLevel::Info,
                   "Enqueued job " + job.id + " dir=" + core::escapeControlBytes(job.declarationDir));
-    return job.id;
+    return job;
 }
 
 bool JobStore::cancel(const std::string& id) {

@@ -34,6 +34,9 @@ public:
     // returns the id. A job stored under the same id is replaced and counts
     // as the newest.
     std::string enqueue(SubmissionJob job);
+    // enqueue, returning the job as it was stored: what the creator answers
+    // even when concurrent creates have already evicted it.
+    SubmissionJob enqueueAndCopy(SubmissionJob job);
     // Only a queued job can be cancelled; false for any other or an unknown id.
     bool cancel(const std::string& id);
     std::optional<SubmissionJob> get(const std::string& id) const;

@@ -6,6 +6,7 @@
 
 #include "common/Logger.h"
 #include "common/TextUtils.h"
+#include "server/FilePicker.h"
 #include "server/GuiCall.h"
 
 namespace velk::server {
@@ -24,6 +25,18 @@ std::int64_t steadyNanoseconds() {
         .count();
 }
 
+// One file or folder dialog, run on the GUI thread.
+struct FilePickerCall {
+    FilePicker* picker;
+    bool pickFolder;
+    std::string startDir;
+    std::string filter;
+
+    std::string operator()() const {
+        return pickFolder ? picker->pickFolder(startDir) : picker->pickFile(startDir, filter);
+    }
+};
+
 }  // namespace
 
 RouteContext::RouteContext(core::VelkEngine* engine, JobStore* jobStore, FilePicker* filePicker,
@@ -33,10 +46,19 @@ RouteContext::RouteContext(core::VelkEngine* engine, JobStore* jobStore, FilePic
       filePicker_(filePicker),
       senderPicker_(senderPicker),
       wallSeconds_(clocks.wallSeconds ? std::move(clocks.wallSeconds) : systemSeconds),
-      replayCache_(clocks.steadyNs ? std::move(clocks.steadyNs) : steadyNanoseconds) {}
+      steadyNs_(clocks.steadyNs ? std::move(clocks.steadyNs) : steadyNanoseconds),
+      replayCache_(steadyNs_) {}
 
 std::int64_t RouteContext::nowSeconds() const {
     return wallSeconds_();
+}
+
+void RouteContext::markStarted() {
+    startedNs_ = steadyNs_();
+}
+
+std::int64_t RouteContext::uptimeSeconds() const {
+    return (steadyNs_() - startedNs_.load()) / 1'000'000'000;
 }
 
 void RouteContext::setOnNeedsSettings(std::function<void()> callback) {
@@ -75,6 +97,16 @@ SenderPickResult RouteContext::pickSenderOnUiThread(const std::vector<core::Send
             return picker->pickSender(senders, preselectedId, origin, operationName);
         },
         stopSource_.get_token(), SenderPickResult{});
+}
+
+std::string RouteContext::pickPathOnUiThread(bool pickFolder, const std::string& startDir,
+                                             const std::string& filter) {
+    if (filePicker_ == nullptr) {
+        return {};
+    }
+    return callOnGuiThread<std::string>(*filePicker_,
+                                        FilePickerCall{filePicker_, pickFolder, startDir, filter},
+                                        stopSource_.get_token(), std::string());
 }
 
 }  // namespace velk::server

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -38,6 +39,11 @@ public:
     // Wall-clock seconds since 1970-01-01 UTC, truncated.
     std::int64_t nowSeconds() const;
 
+    // Notes the server's start, the base of its uptime.
+    void markStarted();
+    // Whole seconds on the monotonic clock since markStarted.
+    std::int64_t uptimeSeconds() const;
+
     void setOnNeedsSettings(std::function<void()> callback);
     // Asks the desktop program to show its settings; the callback only queues
     // that work. A std::exception it throws is logged and swallowed.
@@ -48,6 +54,10 @@ public:
     SenderPickResult pickSenderOnUiThread(const std::vector<core::SenderProfile>& senders,
                                           const std::string& preselectedId, const std::string& origin,
                                           const std::string& operationName);
+    // Shows the folder dialog (pickFolder) or the file dialog with the filter
+    // on the GUI thread and waits for it; the empty path when the user
+    // cancels, without a picker or once stopping.
+    std::string pickPathOnUiThread(bool pickFolder, const std::string& startDir, const std::string& filter);
 
     // Ends every wait for the GUI thread, now and later.
     void requestStop() { stopSource_.request_stop(); }
@@ -59,6 +69,8 @@ private:
     FilePicker* filePicker_;
     SenderPicker* senderPicker_;
     std::function<std::int64_t()> wallSeconds_;
+    TokenReplayCache::SteadyClock steadyNs_;
+    std::atomic<std::int64_t> startedNs_{0};
     TokenReplayCache replayCache_;
     std::stop_source stopSource_;
 

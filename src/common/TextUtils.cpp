@@ -212,6 +212,84 @@ std::string utf8SafePrefix(std::string_view text, std::size_t maxBytes) {
     return std::string(text.substr(0, cut));
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 character at pos, or 0 with `consumed` set
+// to the bytes of its ill-formed start (at least one).
+std::size_t utf8CharLength(std::string_view text, std::size_t pos, std::size_t& consumed) {
+    const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byteAt(pos);
+    consumed = 1;
+    if (lead < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80;  // allowed range of the second byte
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        if (pos + k >= text.size()) {
+            return 0;
+        }
+        const unsigned char b = byteAt(pos + k);
+        const bool inRange = k == 1 ? (b >= low && b <= high) : (b >= 0x80 && b <= 0xBF);
+        if (!inRange) {
+            return 0;
+        }
+        consumed = k + 1;
+    }
+    return length;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t consumed = 0;
+        const std::size_t length = utf8CharLength(text, pos, consumed);
+        if (length == 0) {
+            return false;
+        }
+        pos += length;
+    }
+    return true;
+}
+
+std::string toValidUtf8(std::string_view text) {
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+    if (isValidUtf8(text)) {
+        return std::string(text);
+    }
+    std::string out;
+    out.reserve(text.size() + 16);
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t consumed = 0;
+        const std::size_t length = utf8CharLength(text, pos, consumed);
+        if (length == 0) {
+            out.append(kReplacement);
+            pos += consumed;
+        } else {
+            out.append(text.substr(pos, length));
+            pos += length;
+        }
+    }
+    return out;
+}
+
 std::string escapeControlBytes(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -309,6 +387,15 @@ std::optional<std::int64_t> parseInt64(std::string_view text) {
         return -acc;
     }
     return acc;
+}
+
+std::optional<std::int32_t> parseInt32(std::string_view text) {
+    const std::optional<std::int64_t> value = parseInt64(text);
+    if (!value || *value < std::numeric_limits<std::int32_t>::min() ||
+        *value > std::numeric_limits<std::int32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(*value);
 }
 
 }  // namespace velk::core

@@ -33,6 +33,14 @@ std::string trim(std::string_view text);
 // character in two.
 std::string utf8SafePrefix(std::string_view text, std::size_t maxBytes);
 
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or
+// code points above U+10FFFF).
+bool isValidUtf8(std::string_view text);
+// The text with every ill-formed sequence (its longest valid-looking start,
+// at least one byte) replaced by U+FFFD; valid text comes back unchanged.
+// For outside text that must go into JSON, which takes UTF-8 only.
+std::string toValidUtf8(std::string_view text);
+
 // Control bytes (below 0x20, and 0x7F) as "\xNN" with upper-case hex digits;
 // every other byte as it is. Keeps outside text from breaking a log line.
 std::string escapeControlBytes(std::string_view text);
@@ -53,5 +61,7 @@ std::optional<double> parseDoubleC(std::string_view text);
 // of digits, the rest ignored. Empty when there is no digit or the value lies
 // outside the 64-bit range.
 std::optional<std::int64_t> parseInt64(std::string_view text);
+// The same, empty also outside the 32-bit range.
+std::optional<std::int32_t> parseInt32(std::string_view text);
 
 }  // namespace velk::core

@@ -140,6 +140,31 @@ TEST(Utf8SafePrefix, NeverCutsACharacter) {
     EXPECT_EQ(utf8SafePrefix("abc", 2), "ab");
 }
 
+TEST(Utf8Validity, RejectsIllFormedSequencesAndReplacesThem) {
+    const std::string fffd = bytes({0xEF, 0xBF, 0xBD});
+    struct Case {
+        std::string text;
+        bool valid;
+        std::string repaired;
+    };
+    const std::vector<Case> cases = {
+        {"", true, ""},
+        {"абв €𝄞 x", true, "абв €𝄞 x"},
+        {bytes({0xC0, 0xAF}), false, fffd + fffd},                            // overlong '/'
+        {bytes({0xE0, 0x80, 0xAF}), false, fffd + fffd + fffd},               // overlong
+        {bytes({0xED, 0xA0, 0x80}), false, fffd + fffd + fffd},               // surrogate
+        {bytes({0xF4, 0x90, 0x80, 0x80}), false, fffd + fffd + fffd + fffd},  // above U+10FFFF
+        {"а" + bytes({0xD0}), false, "а" + fffd},                             // cut at the end
+        {bytes({0xE2, 0x82}) + "x", false, fffd + "x"},                       // truncated, one mark
+        {bytes({0xCF, 0xF0, 0xE8, 0xE5, 0xF2}), false, fffd + fffd + fffd + fffd + fffd},  // windows-1251
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(isValidUtf8(c.text), c.valid) << c.repaired;
+        EXPECT_EQ(toValidUtf8(c.text), c.repaired);
+        EXPECT_TRUE(isValidUtf8(toValidUtf8(c.text)));
+    }
+}
+
 TEST(EscapeControlBytes, EscapesControlsOnly) {
     EXPECT_EQ(escapeControlBytes(""), "");
     EXPECT_EQ(escapeControlBytes("C:\\dir\\файл 1"), "C:\\dir\\файл 1");
@@ -181,6 +206,15 @@ TEST(ParseInt64, FollowsStrtollPrefixRules) {
     for (const auto& c : cases) {
         EXPECT_EQ(parseInt64(c.text), c.value) << '"' << c.text << '"';
     }
+}
+
+TEST(ParseInt32, IsEmptyOutsideThirtyTwoBits) {
+    EXPECT_EQ(parseInt32(" 2025.000000"), 2025);
+    EXPECT_EQ(parseInt32("2147483647"), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(parseInt32("-2147483648"), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(parseInt32("2147483648"), std::nullopt);
+    EXPECT_EQ(parseInt32("-2147483649"), std::nullopt);
+    EXPECT_EQ(parseInt32("x1"), std::nullopt);
 }
 
 class CommaLocale : public ::testing::Test {

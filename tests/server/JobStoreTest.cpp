@@ -150,6 +150,28 @@ TEST(JobStore, KeepsTheNewestThousandWhateverTheirStatus) {
     EXPECT_TRUE(store.get(ids[2]));
 }
 
+TEST(JobStore, EnqueueAndCopyAnswersTheStoredJobEvenWhenItIsAlreadyEvicted) {
+    FakeClock clock;
+    JobStore store(clock.fn());
+    // A listener runs after the job is stored and before the creator reads
+    // it: here it makes room for a thousand newer jobs.
+    std::atomic<bool> flood{true};
+    store.addListener([&](const SubmissionJob&) {
+        if (flood.exchange(false)) {
+            for (std::size_t i = 0; i < JobStore::kMaxJobs; ++i) {
+                store.enqueue(newJob("/newer"));
+            }
+        }
+    });
+
+    const SubmissionJob stored = store.enqueueAndCopy(newJob("/d/1"));
+    EXPECT_EQ(stored.declarationDir, "/d/1");
+    EXPECT_EQ(stored.status, JobStatus::Queued);
+    EXPECT_EQ(stored.createdAt, clock.now.load());
+    EXPECT_EQ(stored.id.size(), 36u);
+    EXPECT_FALSE(store.get(stored.id));
+}
+
 TEST(JobStore, AReplacedJobIsListedOnceAsTheNewest) {
     JobStore store;
     SubmissionJob job = newJob("/first");

@@ -38,8 +38,9 @@ ServerHarness::ServerHarness(Options options) {
         engine_->initialise();
     }
     server::ServerClocks clocks{[this] { return wallSeconds.load(); }, [this] { return steadyNs.load(); }};
-    server_ = std::make_unique<server::HttpServer>(engine_.get(), nullptr, nullptr, &jobs_, nullptr, nullptr,
-                                                   options.senderPicker, 0, std::move(clocks));
+    server_ = std::make_unique<server::HttpServer>(engine_.get(), options.bridge, nullptr, &jobs_,
+                                                   options.filePicker, nullptr, options.senderPicker, 0,
+                                                   std::move(clocks));
     server_->setOnNeedsSettings([this] {
         ++needsSettingsCalls;
         if (needsSettingsAction) {
@@ -78,6 +79,11 @@ Answer ServerHarness::post(const std::string& path, const std::string& body,
 Answer ServerHarness::options(const std::string& path) {
     httplib::Client client("127.0.0.1", port());
     return toAnswer(client.Options(path.c_str()));
+}
+
+Answer ServerHarness::del(const std::string& path) {
+    httplib::Client client("127.0.0.1", port());
+    return toAnswer(client.Delete(path.c_str()));
 }
 
 }  // namespace velk::test

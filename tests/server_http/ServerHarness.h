@@ -36,6 +36,8 @@ public:
     struct Options {
         server::SenderPicker* senderPicker = nullptr;
         bool initialiseEngine = true;
+        server::FilePicker* filePicker = nullptr;
+        core::infra::java::ZezizUrBridge* bridge = nullptr;
     };
 
     ServerHarness() : ServerHarness(Options{}) {}
@@ -45,6 +47,8 @@ public:
     InMemorySettings& settings() { return *settings_; }
     core::VelkEngine& engine() { return *engine_; }
     server::HttpServer& server() { return *server_; }
+    server::JobStore& jobs() { return jobs_; }
+    const IsolatedHome& home() const { return home_; }
     int port() const { return server_->port(); }
 
     // Senders a, b, ... by id, the first one active when asked.
@@ -53,6 +57,7 @@ public:
     Answer get(const std::string& path, const httplib::Headers& headers = {});
     Answer post(const std::string& path, const std::string& body, const httplib::Headers& headers = {});
     Answer options(const std::string& path);
+    Answer del(const std::string& path);
 
     // Wall-clock seconds and monotonic nanoseconds the server reads.
     std::atomic<std::int64_t> wallSeconds{1'750'000'000};

@@ -2,6 +2,7 @@
 
 #include "features/common/RestResultDescription.h"
 #include "features/dec16/Dec16Declaration.h"
+#include "infrastructure/portal/RestResultInquiry.h"
 #include "operations/OperationRegistry.h"
 
 namespace velk::core::features::dec16 {
@@ -30,6 +31,11 @@ std::int32_t Dec16ResultInquiry::flowKind() const {
 
 std::string Dec16ResultInquiry::description() const {
     return restResultDescription("Изтегля HTML резултата за подадена декларация обр. 1 и 6 от ");
+}
+
+operations::InquiryResult Dec16ResultInquiry::run(infra::portal::NapSession* session,
+                                                  const operations::ParamMap& params) const {
+    return infra::portal::RestResultInquiry::run(*session, params);
 }
 
 std::unique_ptr<operations::ISubmission> Dec16ResultInquiry::pairedSubmission() const {

@@ -2,7 +2,8 @@
 
 #include "features/common/IncomeStatements.h"
 #include "features/common/InputChecks.h"
-#include "features/common/NotImplemented.h"
+#include "infrastructure/portal/PlsResultsExecutor.h"
+#include "infrastructure/portal/PlsSubmissionExecutor.h"
 #include "operations/OperationRegistry.h"
 #include "operations/SubmissionResultSchema.h"
 
@@ -54,10 +55,10 @@ operations::InputCheck Dec731Declaration::validateInput(const std::string& path)
     return requireRegularFile(path);
 }
 
-operations::SubmissionResult Dec731Declaration::submit(infra::portal::NapSession* /*session*/,
-                                                       const std::string& /*filePath*/,
-                                                       const operations::ParamMap& /*params*/) const {
-    return notImplementedSubmission();
+operations::SubmissionResult Dec731Declaration::submit(infra::portal::NapSession* session,
+                                                       const std::string& filePath,
+                                                       const operations::ParamMap& params) const {
+    return infra::portal::PlsSubmissionExecutor::submit(*session, *this, *this, filePath, params);
 }
 
 std::string Dec731Declaration::documentTypeCode() const {
@@ -66,6 +67,11 @@ std::string Dec731Declaration::documentTypeCode() const {
 
 std::string Dec731Declaration::listDocumentsUrl(const ServiceLink& link) const {
     return linkDocumentsUrl(ISubmission::listDocumentsUrl(link));
+}
+
+operations::InquiryResult Dec731Declaration::fetchResults(infra::portal::NapSession* session,
+                                                          const operations::ResultsQuery& query) const {
+    return infra::portal::PlsResultsExecutor::fetchResultsHtml(*session, *this, *this, query);
 }
 
 std::string Dec731Declaration::serviceName() const {

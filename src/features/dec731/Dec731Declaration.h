@@ -25,6 +25,8 @@ public:
                                         const operations::ParamMap& params) const override;
     std::string documentTypeCode() const override;
     std::string listDocumentsUrl(const ServiceLink& link) const override;
+    operations::InquiryResult fetchResults(infra::portal::NapSession* session,
+                                           const operations::ResultsQuery& query) const override;
     std::string serviceName() const override;
     std::string submitLinkName() const override;
     std::string reportLinkName() const override;

@@ -1,8 +1,11 @@
 #include "features/etz123/Etz123Declaration.h"
 
+#include <utility>
+
+#include "common/CodeTables.h"
 #include "features/common/CommonParams.h"
 #include "features/common/InputChecks.h"
-#include "features/common/NotImplemented.h"
+#include "features/common/RestFiling.h"
 #include "operations/OperationRegistry.h"
 #include "operations/SubmissionResultSchema.h"
 
@@ -54,10 +57,15 @@ operations::InputCheck Etz123Declaration::validateInput(const std::string& path)
     return requireExistingPath(path);
 }
 
-operations::SubmissionResult Etz123Declaration::submit(infra::portal::NapSession* /*session*/,
-                                                       const std::string& /*filePath*/,
-                                                       const operations::ParamMap& /*params*/) const {
-    return notImplementedSubmission();
+operations::SubmissionResult Etz123Declaration::submit(infra::portal::NapSession* session,
+                                                       const std::string& filePath,
+                                                       const operations::ParamMap& params) const {
+    if (auto refusal = restFilingRefusal(*session, "No signer", "API key not configured")) {
+        return refusedSubmission(std::move(*refusal));
+    }
+    return submitRestFile(
+        *session, filePath, params,
+        {code(DocumentFamily::Etz123), code(DocumentType::Etz123), code(ExportFormat::Xml), false});
 }
 
 std::string Etz123Declaration::documentTypeCode() const {

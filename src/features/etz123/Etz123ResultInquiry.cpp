@@ -2,6 +2,7 @@
 
 #include "features/common/RestResultDescription.h"
 #include "features/etz123/Etz123Declaration.h"
+#include "infrastructure/portal/RestResultInquiry.h"
 #include "operations/OperationRegistry.h"
 
 namespace velk::core::features::etz123 {
@@ -30,6 +31,11 @@ std::int32_t Etz123ResultInquiry::flowKind() const {
 
 std::string Etz123ResultInquiry::description() const {
     return restResultDescription("Изтегля HTML резултата за подадено уведомление чл. 123 КТ от ");
+}
+
+operations::InquiryResult Etz123ResultInquiry::run(infra::portal::NapSession* session,
+                                                   const operations::ParamMap& params) const {
+    return infra::portal::RestResultInquiry::run(*session, params);
 }
 
 std::unique_ptr<operations::ISubmission> Etz123ResultInquiry::pairedSubmission() const {

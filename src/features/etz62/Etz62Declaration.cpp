@@ -1,8 +1,11 @@
 #include "features/etz62/Etz62Declaration.h"
 
+#include <utility>
+
+#include "common/CodeTables.h"
 #include "features/common/CommonParams.h"
 #include "features/common/InputChecks.h"
-#include "features/common/NotImplemented.h"
+#include "features/common/RestFiling.h"
 #include "operations/OperationRegistry.h"
 #include "operations/SubmissionResultSchema.h"
 
@@ -54,10 +57,16 @@ operations::InputCheck Etz62Declaration::validateInput(const std::string& path) 
     return requireExistingPath(path);
 }
 
-operations::SubmissionResult Etz62Declaration::submit(infra::portal::NapSession* /*session*/,
-                                                      const std::string& /*filePath*/,
-                                                      const operations::ParamMap& /*params*/) const {
-    return notImplementedSubmission();
+operations::SubmissionResult Etz62Declaration::submit(infra::portal::NapSession* session,
+                                                      const std::string& filePath,
+                                                      const operations::ParamMap& params) const {
+    if (auto refusal = restFilingRefusal(*session, "No signer available on session",
+                                         "API key is not configured in settings")) {
+        return refusedSubmission(std::move(*refusal));
+    }
+    return submitRestFile(
+        *session, filePath, params,
+        {code(DocumentFamily::Etz62), code(DocumentType::Etz62), code(ExportFormat::Xml), false});
 }
 
 std::string Etz62Declaration::documentTypeCode() const {

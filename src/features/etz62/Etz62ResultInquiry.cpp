@@ -2,6 +2,7 @@
 
 #include "features/common/RestResultDescription.h"
 #include "features/etz62/Etz62Declaration.h"
+#include "infrastructure/portal/RestResultInquiry.h"
 #include "operations/OperationRegistry.h"
 
 namespace velk::core::features::etz62 {
@@ -30,6 +31,11 @@ std::int32_t Etz62ResultInquiry::flowKind() const {
 
 std::string Etz62ResultInquiry::description() const {
     return restResultDescription("Изтегля HTML резултата за подадено уведомление чл. 62 КТ от ");
+}
+
+operations::InquiryResult Etz62ResultInquiry::run(infra::portal::NapSession* session,
+                                                  const operations::ParamMap& params) const {
+    return infra::portal::RestResultInquiry::run(*session, params);
 }
 
 std::unique_ptr<operations::ISubmission> Etz62ResultInquiry::pairedSubmission() const {

@@ -15,6 +15,9 @@ public:
     std::int32_t backendKind() const override;
     std::int32_t flowKind() const override;
     std::string description() const override;
+    // The REST API's receipt for the document.
+    operations::InquiryResult run(infra::portal::NapSession* session,
+                                  const operations::ParamMap& params) const override;
     std::unique_ptr<operations::ISubmission> pairedSubmission() const override;
 };
 

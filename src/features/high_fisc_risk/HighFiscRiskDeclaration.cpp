@@ -1,8 +1,13 @@
 #include "features/high_fisc_risk/HighFiscRiskDeclaration.h"
 
+#include <array>
+#include <string_view>
+#include <utility>
+
+#include "common/CodeTables.h"
 #include "features/common/CommonParams.h"
 #include "features/common/InputChecks.h"
-#include "features/common/NotImplemented.h"
+#include "features/common/RestFiling.h"
 #include "operations/OperationRegistry.h"
 #include "operations/SubmissionResultSchema.h"
 
@@ -12,7 +17,30 @@ namespace {
 
 [[maybe_unused]] const bool kRegistered = operations::registerOperationClass<HighFiscRiskDeclaration>();
 
+struct Subtype {
+    std::string_view name;
+    DocumentType type;
+};
+
+constexpr std::array<Subtype, 6> kSubtypes = {{
+    {"EU_BG", DocumentType::FiscRiskEuBg},
+    {"BG_EU", DocumentType::FiscRiskBgEu},
+    {"ANNUL", DocumentType::FiscRiskAnnul},
+    {"CONFIRM", DocumentType::FiscRiskConfirm},
+    {"BG_BG", DocumentType::FiscRiskBgBg},
+    {"IMPORT", DocumentType::FiscRiskImport},
+}};
+
 }  // namespace
+
+std::int32_t highFiscRiskDocType(const std::string& subtype) {
+    for (const Subtype& entry : kSubtypes) {
+        if (subtype == entry.name) {
+            return code(entry.type);
+        }
+    }
+    return 0;
+}
 
 std::string HighFiscRiskDeclaration::typeId() const {
     return "high_fisc_risk";
@@ -63,10 +91,19 @@ operations::InputCheck HighFiscRiskDeclaration::validateInput(const std::string&
     return requireExistingPath(path);
 }
 
-operations::SubmissionResult HighFiscRiskDeclaration::submit(infra::portal::NapSession* /*session*/,
-                                                             const std::string& /*filePath*/,
-                                                             const operations::ParamMap& /*params*/) const {
-    return notImplementedSubmission();
+operations::SubmissionResult HighFiscRiskDeclaration::submit(infra::portal::NapSession* session,
+                                                             const std::string& filePath,
+                                                             const operations::ParamMap& params) const {
+    if (auto refusal = restFilingRefusal(*session, "No signer", "API key not configured")) {
+        return refusedSubmission(std::move(*refusal));
+    }
+    const std::int32_t fileDocumentType = highFiscRiskDocType(operations::paramOr(params, "subtype", ""));
+    if (fileDocumentType == 0) {
+        return refusedSubmission("Unknown / missing 'subtype' parameter");
+    }
+    return submitRestFile(
+        *session, filePath, params,
+        {code(DocumentFamily::HighFiscRisk), fileDocumentType, code(ExportFormat::Xml), false});
 }
 
 std::string HighFiscRiskDeclaration::documentTypeCode() const {

@@ -26,4 +26,8 @@ public:
     std::string documentTypeCode() const override;
 };
 
+// The file's DocumentType code for the "subtype" parameter, which must be one
+// of the six names exactly; 0 for anything else.
+std::int32_t highFiscRiskDocType(const std::string& subtype);
+
 }  // namespace velk::core::features::high_fisc_risk

@@ -2,6 +2,7 @@
 
 #include "features/common/RestResultDescription.h"
 #include "features/high_fisc_risk/HighFiscRiskDeclaration.h"
+#include "infrastructure/portal/RestResultInquiry.h"
 #include "operations/OperationRegistry.h"
 
 namespace velk::core::features::high_fisc_risk {
@@ -31,6 +32,11 @@ std::int32_t HighFiscRiskResultInquiry::flowKind() const {
 std::string HighFiscRiskResultInquiry::description() const {
     return restResultDescription(
         "Изтегля HTML резултата за подадена декларация Стоки с висок фискален риск от ");
+}
+
+operations::InquiryResult HighFiscRiskResultInquiry::run(infra::portal::NapSession* session,
+                                                         const operations::ParamMap& params) const {
+    return infra::portal::RestResultInquiry::run(*session, params);
 }
 
 std::unique_ptr<operations::ISubmission> HighFiscRiskResultInquiry::pairedSubmission() const {

@@ -3,7 +3,8 @@
 #include "common/TextUtils.h"
 #include "features/common/CommonParams.h"
 #include "features/common/InputChecks.h"
-#include "features/common/NotImplemented.h"
+#include "infrastructure/portal/PlsResultsExecutor.h"
+#include "infrastructure/portal/PlsSubmissionExecutor.h"
 #include "operations/OperationRegistry.h"
 #include "operations/PlsUrls.h"
 #include "operations/SubmissionResultSchema.h"
@@ -56,10 +57,10 @@ operations::InputCheck OditFileDeclaration::validateInput(const std::string& pat
     return requireRegularFile(path);
 }
 
-operations::SubmissionResult OditFileDeclaration::submit(infra::portal::NapSession* /*session*/,
-                                                         const std::string& /*filePath*/,
-                                                         const operations::ParamMap& /*params*/) const {
-    return notImplementedSubmission();
+operations::SubmissionResult OditFileDeclaration::submit(infra::portal::NapSession* session,
+                                                         const std::string& filePath,
+                                                         const operations::ParamMap& params) const {
+    return infra::portal::PlsSubmissionExecutor::submit(*session, *this, *this, filePath, params);
 }
 
 std::string OditFileDeclaration::documentTypeCode() const {
@@ -77,6 +78,12 @@ std::vector<operations::FormField> OditFileDeclaration::extraFormFields(std::opt
 // The audit file's result page has a fixed module whatever link was chosen.
 std::string OditFileDeclaration::showResultUrl(const std::string& pid, const ServiceLink& /*link*/) const {
     return operations::plsBaseUrl() + "dec2009.IPUBXMLDEC.showResult?pid=" + percentEncode(pid);
+}
+
+operations::InquiryResult OditFileDeclaration::fetchResults(infra::portal::NapSession* session,
+                                                            const operations::ResultsQuery& query) const {
+    return infra::portal::PlsResultsExecutor::fetchResultsAjax(
+        *session, *this, "!dec2009.ipubxmldec.ajaxListDocuments", query);
 }
 
 bool OditFileDeclaration::reservedFlagB() const {

@@ -29,6 +29,8 @@ public:
     std::vector<operations::FormField> extraFormFields(std::optional<std::int32_t> month,
                                                        const std::string& iban) const override;
     std::string showResultUrl(const std::string& pid, const ServiceLink& link) const override;
+    operations::InquiryResult fetchResults(infra::portal::NapSession* session,
+                                           const operations::ResultsQuery& query) const override;
     bool reservedFlagB() const override;
     std::string serviceName() const override;
     std::string submitLinkName() const override;

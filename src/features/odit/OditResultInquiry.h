@@ -15,6 +15,10 @@ public:
     std::int32_t backendKind() const override;
     std::int32_t flowKind() const override;
     std::string description() const override;
+    // Looks the document up in the listing of submitted audit files, over
+    // every period, and returns its row as JSON.
+    operations::InquiryResult run(infra::portal::NapSession* session,
+                                  const operations::ParamMap& params) const override;
     std::string serviceName() const override;
     std::string reportLinkName() const override;
     std::string plsModule() const override;

@@ -100,8 +100,7 @@ operations::InquiryResult DebtPaymentsInquiry::run(infra::portal::NapSession* se
         return result;
     }
 
-    // A year without digits asks for year 0: the portal's answer says so,
-    // rather than a year the caller did not ask for.
+    // A year text without digits queries year 0: no guess at the year meant.
     const std::string url = debtPaymentsUrl(type, leadingYear(yearText).value_or(0));
     infra::portal::PortalResponse response =
         session->httpGetWithHeaders(url, infra::portal::PortalJsonHeaders);

@@ -186,6 +186,10 @@ const std::optional<SelectedTaxpayer>& NapSession::selectedTaxpayer() const {
     return impl_->selectedTaxpayer;
 }
 
+void NapSession::sleep(milliseconds duration) const {
+    impl_->sleep(duration);
+}
+
 void NapSession::reset() {
     clearSession();
 }

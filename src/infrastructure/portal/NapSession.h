@@ -83,6 +83,10 @@ public:
     std::int32_t systemId() const;
     const std::optional<SelectedTaxpayer>& selectedTaxpayer() const;
 
+    // Waits through the session's sleeper, for pauses the portal needs
+    // between an operation's own steps.
+    void sleep(std::chrono::milliseconds duration) const;
+
     // Empties the cookie jar and forgets the login and the selections; keeps
     // the client, the identity, the PIN and lastError.
     void reset();

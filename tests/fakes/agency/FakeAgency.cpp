@@ -15,6 +15,7 @@ using core::json;
 
 const std::string kPortalHost(AgencyEndpoints::kPortalHost);
 const std::string kLoginHost(AgencyEndpoints::kLoginHost);
+const std::string kRestApiHost(AgencyEndpoints::kRestApiHost);
 
 Reply page(const std::string& title) {
     Reply reply = Reply::text(200, "<html><head><title>" + title + "</title></head><body></body></html>");
@@ -59,7 +60,10 @@ FakeAgency::FakeAgency(LoopbackHosts& hosts) : FakeAgency(hosts, Ports{}) {}
 FakeAgency::FakeAgency(LoopbackHosts& hosts, Ports ports)
     : portal_(hosts.add(kPortalHost, false, ports.portal)),
       login_(hosts.add(kLoginHost, true, ports.login)),
-      state_(std::make_shared<AgencyPortalState>()) {
+      api_(hosts.add(kRestApiHost, false, ports.api)),
+      state_(std::make_shared<AgencyPortalState>()),
+      pls_(hosts.pki()),
+      restApi_(hosts.pki()) {
     script();
 }
 
@@ -119,6 +123,10 @@ void FakeAgency::script() {
         }
         return live(r) ? Reply::json(200, R"({"selected":true})") : unauthorised();
     });
+
+    debtPayments_.install(portal_, live);
+    pls_.install(portal_, login_, live, [state] { return state->taxpayersJson(); });
+    restApi_.install(api_);
 
     portal_.on("POST", kExpirePath, [state](const RecordedRequest&) {
         state->expireSessions();

@@ -5,14 +5,17 @@
 #include <vector>
 
 #include "fakes/LoopbackHosts.h"
+#include "fakes/agency/DebtPaymentRoutes.h"
+#include "fakes/agency/PlsRoutes.h"
+#include "fakes/agency/RestApiRoutes.h"
 
 namespace velk::test {
 
 class AgencyPortalState;
 
 // The revenue agency as the agent meets it, on loopback servers under the
-// production host names (portal.nra.bg and login.nra.bg, reached through
-// LoopbackHosts):
+// production host names (portal.nra.bg, login.nra.bg and the REST API's
+// api.nra.bg, reached through LoopbackHosts):
 // - the portal's entry point leaves a cookie and sends the browser home; the
 //   login host demands a client certificate of the test CA and sends the
 //   browser back with a code; the portal turns the code into a new session
@@ -34,6 +37,7 @@ public:
     struct Ports {
         int portal = 0;  // 0: a free port
         int login = 0;
+        int api = 0;  // the REST API host
     };
 
     explicit FakeAgency(LoopbackHosts& hosts);
@@ -47,6 +51,7 @@ public:
 
     TestServer& portal() { return portal_; }
     TestServer& login() { return login_; }
+    TestServer& api() { return api_; }
 
     void expireSessions();
     // Logins completed so far (sessions handed out).
@@ -62,10 +67,21 @@ public:
     // firewall does.
     void queueServiceSelectStatuses(const std::vector<int>& statuses);
 
+    // The debts-and-payments endpoints and their data.
+    DebtPaymentRoutes& debtPayments() { return debtPayments_; }
+    // The PLS upload, listings and result pages, and their documents.
+    PlsRoutes& pls() { return pls_; }
+    // The REST API for declarations (api.nra.bg), and its documents.
+    RestApiRoutes& restApi() { return restApi_; }
+
 private:
     TestServer& portal_;
     TestServer& login_;
+    TestServer& api_;
     std::shared_ptr<AgencyPortalState> state_;
+    DebtPaymentRoutes debtPayments_;
+    PlsRoutes pls_;
+    RestApiRoutes restApi_;
 };
 
 }  // namespace velk::test

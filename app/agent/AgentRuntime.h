@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agent/LaunchMode.h"
+
+namespace velk::core {
+class VelkEngine;
+}  // namespace velk::core
+
+namespace velk::signing {
+class ISigner;
+class SigningSession;
+}  // namespace velk::signing
+
+namespace velk::server {
+class HttpServer;
+class JobStore;
+}  // namespace velk::server
+
+namespace velk::ui {
+class FilePicker;
+class SenderPicker;
+class UiConfirmer;
+}  // namespace velk::ui
+
+namespace velk::agent {
+
+class FileSettings;
+
+// The long-lived objects of the running agent, made on the GUI thread in a
+// fixed order and wired together: settings, engine, signer, signing session,
+// job store, the GUI-thread pickers and the local API server, which is
+// listening once the constructor returns. They are destroyed in the reverse
+// order, after shutDown, so the server's threads are joined before anything
+// they point to goes.
+class AgentRuntime {
+public:
+    // Throws when the per-user settings folder cannot be made.
+    explicit AgentRuntime(std::uint16_t apiPort);
+    ~AgentRuntime();
+    AgentRuntime(const AgentRuntime&) = delete;
+    AgentRuntime& operator=(const AgentRuntime&) = delete;
+
+    // How the program shows itself at start; args follow the program name.
+    void showAtLaunch(const std::vector<std::string>& args);
+
+    // After the event loop: stops the server (its threads joined), shuts the
+    // engine down and logs "VezoRodarC exiting". Runs once.
+    void shutDown();
+
+private:
+    void restoreCachedPin();
+
+    bool shutDown_ = false;
+    FileSettings* settings_ = nullptr;  // owned by the engine
+    std::unique_ptr<core::VelkEngine> engine_;
+    std::unique_ptr<signing::ISigner> signer_;
+    // The Java bridge for the VAT client takes its place here once it is built.
+    std::unique_ptr<signing::SigningSession> signingSession_;
+    std::unique_ptr<server::JobStore> jobStore_;
+    std::unique_ptr<ui::FilePicker> filePicker_;
+    std::unique_ptr<ui::UiConfirmer> confirmer_;
+    std::unique_ptr<ui::SenderPicker> senderPicker_;
+    std::unique_ptr<server::HttpServer> server_;
+    // The main window, the tray icon, the update checker, the update
+    // installer and the uninstaller follow here, in that order.
+};
+
+}  // namespace velk::agent

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velk::agent {
+
+// How the desktop program shows itself when it starts.
+enum class LaunchMode {
+    ShowWindow,         // "--show": the main window, neither raised nor activated
+    SilentViaProtocol,  // started by a vezorodar:// link: tray only
+    SilentTrayOnly,     // senders exist: tray only
+    FirstRun,           // no senders yet: the main window, raised and activated
+};
+
+// args are the arguments after the program name. Every test is
+// case-sensitive; "--silent" is not looked at (senders decide).
+LaunchMode chooseLaunchMode(const std::vector<std::string>& args, bool hasSenders);
+
+// Whether the argument starts a protocol launch: its first 12 characters are
+// "vezorodar://"; the rest of the link is not read.
+bool isProtocolLink(const std::string& arg);
+
+}  // namespace velk::agent

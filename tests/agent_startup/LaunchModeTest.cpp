@@ -1,0 +1,53 @@
+#include "agent/LaunchMode.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace velk::agent {
+namespace {
+
+struct LaunchCase {
+    const char* name;
+    std::vector<std::string> args;
+    bool hasSenders;
+    LaunchMode expected;
+};
+
+// Named in test output by its name alone.
+void PrintTo(const LaunchCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LaunchModeTest : public ::testing::TestWithParam<LaunchCase> {};
+
+TEST_P(LaunchModeTest, ChoosesHowTheProgramShowsItself) {
+    const LaunchCase& c = GetParam();
+    EXPECT_EQ(chooseLaunchMode(c.args, c.hasSenders), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, LaunchModeTest,
+    ::testing::Values(
+        LaunchCase{"NoArgumentsWithSenders", {}, true, LaunchMode::SilentTrayOnly},
+        LaunchCase{"NoArgumentsNoSenders", {}, false, LaunchMode::FirstRun},
+        LaunchCase{"SilentFlagIsNotExamined", {"--silent"}, false, LaunchMode::FirstRun},
+        LaunchCase{"ShowAlone", {"--show"}, true, LaunchMode::ShowWindow},
+        LaunchCase{"ShowWithoutSenders", {"--show"}, false, LaunchMode::ShowWindow},
+        LaunchCase{"ShowAfterOtherArguments", {"x", "--silent", "--show"}, true, LaunchMode::ShowWindow},
+        LaunchCase{"ShowWithLinkStartsSilently",
+                   {"--show", "vezorodar://open"},
+                   false,
+                   LaunchMode::SilentViaProtocol},
+        LaunchCase{"LinkBeforeShow", {"vezorodar://a", "--show"}, true, LaunchMode::SilentViaProtocol},
+        LaunchCase{"LinkWithoutSenders", {"vezorodar://"}, false, LaunchMode::SilentViaProtocol},
+        LaunchCase{"SchemeInCapitals", {"VEZORODAR://open"}, false, LaunchMode::FirstRun},
+        LaunchCase{"ShorterThanTheScheme", {"vezorodar:/"}, false, LaunchMode::FirstRun},
+        LaunchCase{"SchemeNotAtTheStart", {"x-vezorodar://open"}, true, LaunchMode::SilentTrayOnly},
+        LaunchCase{"ShowInCapitals", {"--SHOW"}, false, LaunchMode::FirstRun}),
+    [](const ::testing::TestParamInfo<LaunchCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace velk::agent

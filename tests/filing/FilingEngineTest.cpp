@@ -1,0 +1,157 @@
+// Filings end to end: the engine runs the operations for a sender whose key
+// lives on a SoftHSM token, against the fake agency, whose checks (gzip,
+// CR LF, CMS, JSON) stand for what the agency would accept. The pkcs11
+// engine is process-wide and SoftHSM reads its configuration once: one token
+// for the executable, its tests in order.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+#include "common/JsonUtils.h"
+#include "engine/InMemorySettings.h"
+#include "engine/VelkEngine.h"
+#include "fakes/agency/FakeAgency.h"
+#include "infrastructure/portal/NapSession.h"
+#include "infrastructure/signing/SignerPkcs11.h"
+#include "support/SoftHsmToken.h"
+
+namespace velk::test {
+namespace {
+
+using core::json;
+using core::operations::ExecuteResult;
+using testing::HasSubstr;
+
+const std::vector<std::uint8_t> kCkaId = {0x42};
+constexpr const char* kSender = "s-000000000001";
+constexpr const char* kEik = "123456789";
+
+class FilingThroughTheEngine : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        home_ = new IsolatedHome;
+        hosts_ = new LoopbackHosts;
+        agency_ = new FakeAgency(*hosts_);
+        token_ = new SoftHsmToken;
+        token_->addIdentity(hosts_->pki().issue(), kCkaId);
+        module_ = new ScopedEnv("VELK_PKCS11_MODULE", SoftHsmToken::modulePath());
+        signer_ = new signing::SignerPkcs11(SoftHsmToken::modulePath());
+        core::infra::portal::NapSession::resetProcessCachesForTests();
+
+        auto settings = std::make_unique<InMemorySettings>();
+        core::SenderProfile sender;
+        sender.id = kSender;
+        sender.displayName = "Тест ЕООД";
+        sender.identifier = kEik;
+        sender.identifierType = core::IdentifierType::BUS_BULSTAT;
+        sender.certificateId = token_->certificateId(kCkaId);
+        sender.apiKey = RestApiRoutes::kDefaultApiKey;
+        settings->upsertSender(sender);
+        settings->setActiveSender(kSender);
+        engine_ = new core::VelkEngine(std::move(settings));
+        engine_->setSigner(signer_);
+        engine_->initialise();
+        engine_->setPin(token_->userPin());
+    }
+    static void TearDownTestSuite() {
+        delete engine_;
+        core::infra::portal::NapSession::resetProcessCachesForTests();
+        delete signer_;
+        delete module_;
+        delete token_;
+        delete agency_;
+        delete hosts_;
+        delete home_;
+    }
+    void TearDown() override {
+        EXPECT_TRUE(agency_->pls().rejections().empty()) << agency_->pls().rejections().front();
+        EXPECT_TRUE(agency_->restApi().rejections().empty()) << agency_->restApi().rejections().front();
+    }
+
+    // The operation's JSON answer; fails the test when the run did not succeed.
+    static json run(const std::string& typeId, const json& params, std::optional<std::string> filePath = {}) {
+        const ExecuteResult result = engine_->execute(typeId, params.dump(), filePath, {}, kSender);
+        EXPECT_TRUE(result.success) << typeId << ": " << result.error;
+        return result.json.empty() ? json::object() : json::parse(result.json);
+    }
+
+    static std::string writeFile(const std::string& name, const std::string& bytes) {
+        const std::string path = home_->dir().sub(name);
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    static IsolatedHome* home_;
+    static LoopbackHosts* hosts_;
+    static FakeAgency* agency_;
+    static SoftHsmToken* token_;
+    static ScopedEnv* module_;
+    static signing::SignerPkcs11* signer_;
+    static core::VelkEngine* engine_;
+};
+
+IsolatedHome* FilingThroughTheEngine::home_ = nullptr;
+LoopbackHosts* FilingThroughTheEngine::hosts_ = nullptr;
+FakeAgency* FilingThroughTheEngine::agency_ = nullptr;
+SoftHsmToken* FilingThroughTheEngine::token_ = nullptr;
+ScopedEnv* FilingThroughTheEngine::module_ = nullptr;
+signing::SignerPkcs11* FilingThroughTheEngine::signer_ = nullptr;
+core::VelkEngine* FilingThroughTheEngine::engine_ = nullptr;
+
+TEST_F(FilingThroughTheEngine, AuditFileIsFiledMatchedInTheAjaxListingAndReadBack) {
+    const std::string path = writeFile("audit.xml", "\xEF\xBB\xBF<AuditFile>\n  <Header/>\n</AuditFile>\n");
+    const json filed = run("odit", {{"eik", kEik}, {"year", 2025}, {"month", 3}}, path);
+    ASSERT_EQ(filed.value("success", false), true) << filed.dump();
+    const std::string documentId = filed["documentId"];
+    EXPECT_FALSE(documentId.empty());
+    EXPECT_EQ(filed["incomeNumber"], std::to_string(2400000000LL + std::stoll(documentId)));
+    EXPECT_EQ(filed["submissionDate"], "15.04.2025");
+    EXPECT_EQ(agency_->pls().documents().back().content, "<AuditFile>\r\n  <Header/>\r\n</AuditFile>\r\n");
+    EXPECT_EQ(agency_->pls().documents().back().month, 3);
+
+    const json result = run("odit_result", {{"documentId", documentId}, {"eik", kEik}});
+    EXPECT_EQ(result["status"], "ok") << result.dump();
+    EXPECT_EQ(result["rawBodyContentType"], "application/json");
+    const json row = json::parse(result["rawBody"].get<std::string>());
+    EXPECT_EQ(row["documentId"], documentId);
+    EXPECT_EQ(row["incomeNumber"], filed["incomeNumber"]);
+    EXPECT_EQ(row["periodMonth"], "3");
+    EXPECT_EQ(row["periodYear"], "2025");
+}
+
+TEST_F(FilingThroughTheEngine, IncomeStatementIsFiledMatchedInTheHtmlListingAndItsPageReadBack) {
+    const std::string path = writeFile("dec731.txt", "Справка\r\nред 2\n");
+    const json filed = run("dec731", {{"eik", kEik}, {"year", 2025}}, path);
+    ASSERT_EQ(filed.value("success", false), true) << filed.dump();
+    const std::string documentId = filed["documentId"];
+    EXPECT_EQ(filed["incomeNumber"], std::to_string(2400000000LL + std::stoll(documentId)));
+    EXPECT_EQ(agency_->pls().documents().back().module, "dec2009.ipubxsd_val_dec");
+
+    const json result = run("dec731_result", {{"documentId", documentId}, {"eik", kEik}});
+    EXPECT_EQ(result["status"], "ok") << result.dump();
+    EXPECT_EQ(result["rawBodyUrl"],
+              "https://portal.nra.bg/pls/pub/DEC2009.IPUBXSD_VAL_DEC.showResult?pid=" + documentId);
+    EXPECT_EQ(result["rawBodyContentType"], "text/html; charset=utf-8");
+    EXPECT_THAT(result["rawBody"].get<std::string>(), HasSubstr("Документът е приет и обработен."));
+}
+
+TEST_F(FilingThroughTheEngine, NoticeIsFiledThroughTheRestApiAndItsReceiptReadBack) {
+    const std::string path = writeFile("etz62.xml", "<?xml version=\"1.0\"?><Notice>ред</Notice>");
+    const json filed = run("etz62", {{"eik", kEik}}, path);
+    ASSERT_EQ(filed.value("success", false), true) << filed.dump();
+    const std::string documentId = filed["documentId"];
+    const RestDocument accepted = agency_->restApi().documents().back();
+    EXPECT_EQ(accepted.documentId, documentId);
+    EXPECT_EQ(accepted.content, "<?xml version=\"1.0\"?><Notice>ред</Notice>");
+    EXPECT_EQ(accepted.userPin, kEik);
+
+    const json result = run("etz62_result", {{"documentId", documentId}, {"eik", kEik}});
+    EXPECT_EQ(result["status"], "ok") << result.dump();
+    EXPECT_EQ(result["rawBodyUrl"], "https://api.nra.bg/declaration/api-declarations/result");
+    EXPECT_THAT(result["rawBody"].get<std::string>(), HasSubstr("Входящ № " + accepted.entryNumber));
+}
+
+}  // namespace
+}  // namespace velk::test
