@@ -31,6 +31,12 @@ class CertificateRoutesTest : public ::testing::Test {
 protected:
     std::string pinPath(const std::string& id) const { return "/api/certificates/" + id + "/pin"; }
     std::string pinBody(const std::string& pin) const { return R"({"pin":")" + pin + R"("})"; }
+    // Every line of the requests so far: a request's access line is written
+    // after its answer, and a stopped server has written them all.
+    const std::vector<std::string>& linesOf(LogCapture& log) {
+        harness.server().stop();
+        return log.stop();
+    }
 
     ServerHarness harness;
 };
@@ -70,7 +76,7 @@ TEST_F(CertificateRoutesTest, StoresAndDeletesPinsInThePinStoreWithoutLoggingThe
     EXPECT_FALSE(PinStore::get(kThumbprint));
     EXPECT_EQ(PinStore::get(kTokenKey), "4711");
 
-    for (const auto& line : log.stop()) {
+    for (const auto& line : linesOf(log)) {
         for (const char* pin : {kPin, "4711", "000111"}) {
             EXPECT_EQ(line.find(pin), std::string::npos) << line;
         }
@@ -106,7 +112,7 @@ TEST_F(CertificateRoutesTest, RefusesAMissingPinAndStoresNothing) {
         EXPECT_EQ(answer.body, c.answer);
     }
     EXPECT_FALSE(std::filesystem::exists(PinStore::path()));
-    for (const auto& line : log.stop()) {
+    for (const auto& line : linesOf(log)) {
         EXPECT_EQ(line.find(kPin), std::string::npos) << line;
     }
 }
@@ -120,7 +126,7 @@ TEST_F(CertificateRoutesTest, APinThatCannotBeWrittenIsAnErrorWithoutThePinInThe
     const Answer answer = harness.post(pinPath(kThumbprint), pinBody(kPin));
     EXPECT_EQ(answer.status, 500);
     EXPECT_EQ(answer.body, R"({"error":"could not persist pin"})");
-    for (const auto& line : log.stop()) {
+    for (const auto& line : linesOf(log)) {
         EXPECT_EQ(line.find(kPin), std::string::npos) << line;
     }
 }

@@ -16,6 +16,9 @@ namespace velk::test {
 namespace {
 
 TEST(SubmissionJobConcurrency, AThousandAndOneConcurrentCreatesKeepTheNewestThousand) {
+    // As many clients as the server has workers: the library listens with a
+    // backlog of 5, and a larger burst of new connections can see some of
+    // them dropped by the system when the machine is busy.
     constexpr int kClients = 8;
     constexpr int kCreates = 1001;
     ServerHarness harness;
@@ -30,11 +33,9 @@ TEST(SubmissionJobConcurrency, AThousandAndOneConcurrentCreatesKeepTheNewestThou
         clients.emplace_back([&] {
             go.arrive_and_wait();
             for (int n = next++; n < kCreates; n = next++) {
-                httplib::Client cl("127.0.0.1", harness.port());
-                auto r = cl.Post("/api/submissions", R"({"declarationDir":"/vat/)" + std::to_string(n) + R"(","signerEmail":"a@b.bg"})", "application/json");
-                Answer answer;
-                if (r) { answer.status = r->status; answer.body = r->body; answer.headers = r->headers; }
-                else { std::lock_guard l(resultsMutex); failures.push_back(httplib::to_string(r.error()) + " errno=" + std::to_string(errno)); continue; }
+                const Answer answer =
+                    harness.post("/api/submissions", R"({"declarationDir":"/vat/)" + std::to_string(n) +
+                                                         R"(","signerEmail":"a@b.bg"})");
                 std::lock_guard lock(resultsMutex);
                 if (answer.status != 202 || answer.json().at("status") != "queued" ||
                     answer.header("Location") !=

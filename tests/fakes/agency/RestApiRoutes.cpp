@@ -19,12 +19,12 @@ using core::json;
 
 enum class Kind { Text, Number, Files };
 
-struct MemberSpec {
+struct MemberRule {
     Kind kind;
     bool required;
 };
 
-using Members = std::map<std::string, MemberSpec>;
+using Members = std::map<std::string, MemberRule>;
 
 const Members& submitMembers() {
     static const Members kMembers = {
@@ -76,13 +76,13 @@ std::string membersProblem(const json& object, const Members& members, const std
             return what + " has the unknown member " + name;
         }
     }
-    for (const auto& [name, spec] : members) {
+    for (const auto& [name, rule] : members) {
         const auto it = object.find(name);
         if (it == object.end()) {
-            if (spec.required) {
+            if (rule.required) {
                 return what + " has no " + name;
             }
-        } else if (!hasKind(*it, spec.kind)) {
+        } else if (!hasKind(*it, rule.kind)) {
             return what + "." + name + " has the wrong type";
         }
     }
