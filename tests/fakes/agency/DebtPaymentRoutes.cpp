@@ -9,6 +9,7 @@
 
 #include "common/JsonUtils.h"
 #include "common/TextUtils.h"
+#include "fakes/agency/FormBody.h"
 
 namespace velk::test {
 
@@ -23,43 +24,12 @@ json obligation(std::int64_t tin, int year, int typeId, json members) {
     return members;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
-std::string percentDecode(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-            i += 2;
-        } else {
-            out.push_back(text[i]);
-        }
-    }
-    return out;
-}
-
 // The value of a key of the raw query, percent-decoded; empty when absent.
 std::optional<std::string> queryValue(std::string_view query, std::string_view key) {
-    while (!query.empty()) {
-        const std::size_t end = query.find('&');
-        const std::string_view pair = query.substr(0, end);
-        const std::size_t eq = pair.find('=');
-        if (eq != std::string_view::npos && pair.substr(0, eq) == key) {
-            return percentDecode(pair.substr(eq + 1));
+    for (const FormBodyField& field : parseFormBody(query)) {
+        if (field.rawName == key) {
+            return field.value;
         }
-        query = end == std::string_view::npos ? std::string_view() : query.substr(end + 1);
     }
     return std::nullopt;
 }
