@@ -3,6 +3,8 @@
 
 #include <ctime>
 
+#include "common/JsonUtils.h"
+#include "common/TextUtils.h"
 #include "fakes/agency/DebtPaymentRoutes.h"
 #include "features/due_amounts/DueAmountsInquiry.h"
 #include "portal_inquiries/PortalInquiryTest.h"
@@ -179,6 +181,18 @@ TEST_F(DueAmountsInquiryTest, AnAnswerThatIsNoJsonArrayIsReported) {
     const json answer = run(inquiry_, {{"eik", kCompanyEik}, {"year", "2024"}});
     EXPECT_EQ(answer["status"], "error");
     EXPECT_EQ(answer["error"], "Неочакван JSON — не е масив");
+}
+
+TEST_F(DueAmountsInquiryTest, AParseErrorQuotingBytesThatAreNotUtf8StaysValidText) {
+    // The parser's message quotes the bytes it stopped at; the answer is
+    // written as strict UTF-8, which must not fail on them.
+    portal_.on("GET", "/api/base/debt-payments", test::Reply::json(200, "[{\"debtTypeName\":\"\xC0\xFF\"}]"));
+    run(inquiry_, {{"eik", kCompanyEik}, {"year", "2024"}});
+    EXPECT_EQ(meta("status"), "error");
+    const std::string error = meta("error");
+    EXPECT_EQ(error.rfind("Parse грешка: [json.exception.parse_error.101]", 0), 0u) << error;
+    EXPECT_TRUE(isValidUtf8(error));
+    EXPECT_NO_THROW(dumpCompact(json(result_.metadata)));
 }
 
 TEST_F(DueAmountsInquiryTest, APreparationFailureStopsTheRun) {

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <memory>
 
+#include "common/JsonUtils.h"
+#include "common/TextUtils.h"
 #include "features/taxpayers/TaxpayersInquiry.h"
 #include "portal_inquiries/PortalInquiryTest.h"
 
@@ -95,6 +97,19 @@ TEST_F(TaxpayersInquiryTest, AFailedListingIsAnErrorNotAnEmptyList) {
         EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
         EXPECT_EQ(answer["count"], 0);
     }
+}
+
+TEST_F(TaxpayersInquiryTest, AParseErrorQuotingBytesThatAreNotUtf8StaysValidText) {
+    // The parser's message quotes the bytes it stopped at; the answer is
+    // written as strict UTF-8, which must not fail on them.
+    ASSERT_TRUE(session_.ensureLoggedIn());
+    answerListingWith(Reply::json(200, "[{\"name\":\"\xC0\xFF\"}]"));
+    run(inquiry_);
+    EXPECT_EQ(result_.metadata["status"], "error");
+    const std::string error = result_.metadata["error"];
+    EXPECT_EQ(error.rfind("Parse грешка: [json.exception.parse_error.101]", 0), 0u) << error;
+    EXPECT_TRUE(isValidUtf8(error));
+    EXPECT_NO_THROW(dumpCompact(json(result_.metadata)));
 }
 
 TEST_F(TaxpayersInquiryTest, AFailedLoginSaysWhy) {

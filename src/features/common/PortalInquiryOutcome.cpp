@@ -1,6 +1,7 @@
 #include "features/common/PortalInquiryOutcome.h"
 
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 
 namespace velk::core::features {
 
@@ -26,7 +27,8 @@ void markFailed(operations::InquiryResult& result, const std::string& message) {
 void markParseFailure(operations::InquiryResult& result, std::string_view className,
                       const std::exception& e) {
     logLine(LogLevel::Warn, std::string(className) + " parse: " + e.what());
-    markFailed(result, std::string("Parse грешка: ") + e.what());
+    // The parser quotes what it read, which need not be UTF-8.
+    markFailed(result, toValidUtf8(std::string("Parse грешка: ") + e.what()));
 }
 
 void keepJsonReply(operations::InquiryResult& result, std::string body) {

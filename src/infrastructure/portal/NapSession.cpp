@@ -330,7 +330,8 @@ const std::vector<Taxpayer>& NapSession::listTaxpayers() {
         }
     } catch (const std::exception& e) {
         warn(std::string("NapSession::listTaxpayers parse: ") + e.what());
-        impl_->lastError = std::string("Parse грешка: ") + e.what();
+        // The parser quotes what it read, which need not be UTF-8.
+        impl_->lastError = toValidUtf8(std::string("Parse грешка: ") + e.what());
         return emptyTaxpayers();
     }
     info("NapSession::listTaxpayers: " + std::to_string(list.size()) + " taxpayer(s) returned");

@@ -150,7 +150,7 @@ SubmissionResult RestSubmissionExecutor::submit(const std::vector<RestFileEntry>
     request.insuranceFund = fund == "true" || fund == "1" ? 1 : 0;
 
     const std::unique_ptr<http::HttpClient> client = http::HttpClient::forAgent();
-    NapRestApiClient api(client.get(), std::move(submitUrl_), std::move(resultUrl_), std::move(apiKey_));
+    NapRestApiClient api(client.get(), submitUrl_, resultUrl_, apiKey_);
     const RestApiResult answer = api.submit(request);
 
     SubmissionResult result;
