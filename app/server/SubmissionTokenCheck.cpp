@@ -71,7 +71,8 @@ TokenVerdict SubmissionTokenCheck::verify(const std::string& authorization,
         // The library's parse messages quote token bytes; keep them on one line.
         core::logLine(core::LogLevel::Warn,
                       "/api/v1/operations: JWT rejected — " + core::escapeControlBytes(verified.error));
-        return refuse(401, "Invalid submission token: " + verified.error);
+        // The answer is strict UTF-8; a parse message may quote bytes that are not.
+        return refuse(401, "Invalid submission token: " + core::toValidUtf8(verified.error));
     }
     const json& claims = verified.claims;
     if (textClaim(claims, "iss") != expected.issuer) {

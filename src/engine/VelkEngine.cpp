@@ -13,6 +13,7 @@
 #include "operations/ISubmission.h"
 #include "operations/OperationRegistry.h"
 #include "operations/ResultProjection.h"
+#include "platform/SecureWipe.h"
 
 namespace velk::core {
 
@@ -111,6 +112,15 @@ struct VelkEngine::Impl {
     std::optional<std::string> pendingPin;
 
     explicit Impl(std::unique_ptr<ISettingsProvider> provider) : settings(std::move(provider)) {}
+    ~Impl() { dropPendingPin(); }
+
+    // Under pendingMutex (or with no other user left): a PIN nobody will use.
+    void dropPendingPin() {
+        if (pendingPin) {
+            platform::secureWipe(*pendingPin);
+            pendingPin.reset();
+        }
+    }
 
     infra::portal::SessionIdentity sessionIdentityFromSettings() const {
         infra::portal::SessionIdentity identity;
@@ -151,6 +161,7 @@ struct VelkEngine::Impl {
         }
         if (pin) {
             session->setPin(*pin);
+            platform::secureWipe(*pin);
         }
         if (newSigner) {
             session->setSigner(*newSigner);
@@ -213,7 +224,7 @@ void VelkEngine::initialise() {
         impl_->session->setSigner(impl_->signer);
         impl_->session->setZezizUrBridge(impl_->bridge);
         impl_->signerPending = impl_->bridgePending = impl_->reconfigurePending = false;
-        impl_->pendingPin.reset();
+        impl_->dropPendingPin();
     }
     if (!impl_->listening) {
         // Listeners are kept for the store's lifetime, which is the engine's.
@@ -228,6 +239,7 @@ void VelkEngine::setPin(const std::string& pin) {
     std::lock_guard lock(impl_->pendingMutex);
     // Without a session there is nothing to hand it to (initialise resets
     // this, so a PIN given before it is lost).
+    impl_->dropPendingPin();
     impl_->pendingPin = pin;
 }
 

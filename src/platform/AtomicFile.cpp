@@ -33,16 +33,14 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Makes the rename itself durable; a folder that cannot be synced does not
-// undo a rename that already happened, so the result is ignored.
+}  // namespace
+
 void syncFolder(const std::string& folder) {
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.valid()) {
         ::fsync(fd.get());
     }
 }
-
-}  // namespace
 
 int writeFileAtomically(const std::string& path, std::string_view contents) {
     std::string tmp = path + ".tmp-XXXXXX";

@@ -12,6 +12,10 @@ namespace velk::platform {
 // file; the target is then untouched.
 int writeFileAtomically(const std::string& path, std::string_view contents);
 
+// Makes a rename or link in the folder durable. A folder that cannot be
+// synced does not undo what already happened, so nothing is reported.
+void syncFolder(const std::string& folder);
+
 // Reads a whole file. Returns 0, or an errno value (ENOENT when it is missing).
 int readWholeFile(const std::string& path, std::string& contents);
 

@@ -218,7 +218,12 @@ std::optional<CertStore> CertStore::openMy(int& error) {
         error = ec.value();
         return std::nullopt;
     }
-    for (const auto& item : it) {
+    // The non-throwing increment: a folder that fails part-way is read as far as it goes.
+    for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        if (ec) {
+            break;
+        }
+        const auto& item = *it;
         if (item.is_regular_file(ec) && isPkcs12Name(item.path())) {
             files.push_back(item.path());
         }

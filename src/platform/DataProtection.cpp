@@ -16,6 +16,7 @@
 #include <openssl/rand.h>
 
 #include "platform/AppPaths.h"
+#include "platform/AtomicFile.h"
 #include "platform/OpenSslPtr.h"
 #include "platform/UniqueFd.h"
 
@@ -127,6 +128,11 @@ int createKeyFile(const std::string& folder, const std::string& path) {
         rc = errno;
     }
     ::unlink(tmp.c_str());
+    if (rc == 0) {
+        // Without this a crash could lose the key while files protected with
+        // it survive, and those could never be opened again.
+        syncFolder(folder);
+    }
     return rc;
 }
 

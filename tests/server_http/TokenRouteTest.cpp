@@ -142,6 +142,12 @@ TEST_F(TokenRouteTest, ChecksTheTokenByTable) {
          "Invalid submission token: payload base64url decode failed", true},
         {"payload not JSON", [&] { return tokens.bearerParts(tokens.goodHeader(), b64("nope")); }, 401,
          "Invalid submission token: payload JSON parse: [json.exception.parse_error", true},
+        // The parser's message quotes the bytes it stopped at; the answer is
+        // strict UTF-8 and must still be the refusal, not an internal error.
+        {"header bytes not UTF-8", [&] { return tokens.bearerParts(b64("\xC0\xFF"), tokens.goodPayload()); },
+         401, "Invalid submission token: header JSON parse: [json.exception.parse_error", true},
+        {"payload bytes not UTF-8", [&] { return tokens.bearerParts(tokens.goodHeader(), b64("\xC0\xFF")); },
+         401, "Invalid submission token: payload JSON parse: [json.exception.parse_error", true},
         {"signature not base64url", [&] { return tokens.bearer() + "*"; }, 401,
          "Invalid submission token: signature base64url decode failed", true},
         {"four parts", [&] { return tokens.bearer() + ".more"; }, 401,
