@@ -1,7 +1,9 @@
 #include "engine/VelkEngine.h"
 
 #include <exception>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "common/CodeTables.h"
@@ -86,6 +88,29 @@ void runAndProject(const IVelkOperation& op, ExecuteResult& result, InquiryWork 
 // kind()); an operation implementing neither cannot be run.
 bool isRunnable(const IVelkOperation& op) {
     return dynamic_cast<const IInquiry*>(&op) != nullptr || dynamic_cast<const ISubmission*>(&op) != nullptr;
+}
+
+// The operation and its flattened parameters, or the error that stops the run
+// before it starts: an unknown typeId, or parameters that are not JSON.
+struct PreparedRun {
+    std::unique_ptr<IVelkOperation> op;
+    ParamMap params;
+};
+
+std::optional<PreparedRun> prepareRun(const std::string& typeId, const std::string& paramsJson,
+                                      ExecuteResult& result) {
+    PreparedRun run{operations::OperationRegistry::instance().create(typeId), {}};
+    if (!run.op || !isRunnable(*run.op)) {
+        result.error = "Unknown operation: " + typeId;
+        return std::nullopt;
+    }
+    try {
+        run.params = flattenParams(paramsJson);
+    } catch (const std::exception& e) {
+        result.error = std::string("Invalid params JSON: ") + e.what();
+        return std::nullopt;
+    }
+    return run;
 }
 
 }  // namespace
@@ -281,18 +306,12 @@ ExecuteResult VelkEngine::execute(const std::string& typeId, const std::string& 
         return result;
     }
 
-    const std::unique_ptr<IVelkOperation> op = operations::OperationRegistry::instance().create(typeId);
-    if (!op || !isRunnable(*op)) {
-        result.error = "Unknown operation: " + typeId;
+    std::optional<PreparedRun> prepared = prepareRun(typeId, paramsJson, result);
+    if (!prepared) {
         return result;
     }
-    ParamMap params;
-    try {
-        params = flattenParams(paramsJson);
-    } catch (const std::exception& e) {
-        result.error = std::string("Invalid params JSON: ") + e.what();
-        return result;
-    }
+    const std::unique_ptr<IVelkOperation>& op = prepared->op;
+    const ParamMap& params = prepared->params;
 
     report(progress, 0, "starting");
     infra::portal::NapSession* session = impl_->session.get();
@@ -318,18 +337,12 @@ ExecuteResult VelkEngine::execute(const std::string& typeId, const std::string& 
 
 ExecuteResult VelkEngine::executeTest(const std::string& typeId, const std::string& paramsJson) const {
     ExecuteResult result;
-    const std::unique_ptr<IVelkOperation> op = operations::OperationRegistry::instance().create(typeId);
-    if (!op || !isRunnable(*op)) {
-        result.error = "Unknown operation: " + typeId;
+    std::optional<PreparedRun> prepared = prepareRun(typeId, paramsJson, result);
+    if (!prepared) {
         return result;
     }
-    ParamMap params;
-    try {
-        params = flattenParams(paramsJson);
-    } catch (const std::exception& e) {
-        result.error = std::string("Invalid params JSON: ") + e.what();
-        return result;
-    }
+    const std::unique_ptr<IVelkOperation>& op = prepared->op;
+    const ParamMap& params = prepared->params;
     try {
         runAndProject(
             *op, result, [&](const IInquiry& inquiry) { return inquiry.testFixture(params); },
