@@ -1,5 +1,12 @@
 #include "features/common/DebtPaymentsPortal.h"
 
+#include <exception>
+#include <utility>
+
+#include "features/common/PortalInquiryOutcome.h"
+#include "infrastructure/portal/NapSession.h"
+#include "infrastructure/portal/PortalHeaders.h"
+
 #include <limits>
 
 #include "common/AgencyEndpoints.h"
@@ -23,6 +30,29 @@ std::optional<std::int32_t> leadingYear(std::string_view text) {
         return std::nullopt;
     }
     return static_cast<std::int32_t>(*value);
+}
+
+std::optional<nlohmann::json> fetchObligations(infra::portal::NapSession& session, const std::string& url,
+                                               operations::InquiryResult& result,
+                                               std::string_view className) {
+    infra::portal::PortalResponse response =
+        session.httpGetWithHeaders(url, infra::portal::PortalJsonHeaders);
+    keepJsonReply(result, std::move(response.body));
+    if (!isHttpSuccess(response.status)) {
+        markFailed(result, httpFailureText(response.status, url));
+        return std::nullopt;
+    }
+    try {
+        nlohmann::json reply = nlohmann::json::parse(result.rawBody);
+        if (!reply.is_array()) {
+            markFailed(result, "Неочакван JSON — не е масив");
+            return std::nullopt;
+        }
+        return reply;
+    } catch (const std::exception& e) {
+        markParseFailure(result, className, e);
+        return std::nullopt;
+    }
 }
 
 }  // namespace velk::core::features

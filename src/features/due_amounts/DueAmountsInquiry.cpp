@@ -11,7 +11,6 @@
 #include "features/common/PortalInquiryOutcome.h"
 #include "features/common/PortalJsonFields.h"
 #include "infrastructure/portal/NapSession.h"
-#include "infrastructure/portal/PortalHeaders.h"
 #include "operations/OperationRegistry.h"
 #include "operations/SchemaFields.h"
 
@@ -178,21 +177,12 @@ operations::InquiryResult DueAmountsInquiry::run(infra::portal::NapSession* sess
     }
 
     const std::string url = debtPaymentsUrl("0", year.number);
-    infra::portal::PortalResponse response =
-        session->httpGetWithHeaders(url, infra::portal::PortalJsonHeaders);
-    keepJsonReply(result, std::move(response.body));
-    if (!isHttpSuccess(response.status)) {
-        markFailed(result, httpFailureText(response.status, url));
+    const std::optional<json> reply = fetchObligations(*session, url, result, "DueAmountsInquiry");
+    if (!reply) {
         return result;
     }
-
     try {
-        const json reply = json::parse(result.rawBody);
-        if (!reply.is_array()) {
-            markFailed(result, "Неочакван JSON — не е масив");
-            return result;
-        }
-        readObligations(result, reply);
+        readObligations(result, *reply);
     } catch (const std::exception& e) {
         markParseFailure(result, "DueAmountsInquiry", e);
         return result;

@@ -1,6 +1,7 @@
 #include "features/payments/DebtPaymentsInquiry.h"
 
 #include <exception>
+#include <optional>
 
 #include "common/Logger.h"
 #include "features/common/CommonParams.h"
@@ -8,7 +9,6 @@
 #include "features/common/PortalInquiryOutcome.h"
 #include "features/common/PortalJsonFields.h"
 #include "infrastructure/portal/NapSession.h"
-#include "infrastructure/portal/PortalHeaders.h"
 #include "operations/InquiryResultSchemas.h"
 #include "operations/OperationRegistry.h"
 
@@ -102,22 +102,13 @@ operations::InquiryResult DebtPaymentsInquiry::run(infra::portal::NapSession* se
 
     // A year text without digits queries year 0: no guess at the year meant.
     const std::string url = debtPaymentsUrl(type, leadingYear(yearText).value_or(0));
-    infra::portal::PortalResponse response =
-        session->httpGetWithHeaders(url, infra::portal::PortalJsonHeaders);
-    keepJsonReply(result, std::move(response.body));
-    if (!isHttpSuccess(response.status)) {
-        markFailed(result, httpFailureText(response.status, url));
+    const std::optional<json> reply = fetchObligations(*session, url, result, "DebtPaymentsInquiry");
+    if (!reply) {
         return result;
     }
-
     try {
-        const json reply = json::parse(result.rawBody);
-        if (!reply.is_array()) {
-            markFailed(result, "Неочакван JSON — не е масив");
-            return result;
-        }
         // Every record is a row, whatever it holds; nothing is summed.
-        for (const json& element : reply) {
+        for (const json& element : *reply) {
             std::vector<std::string> row;
             row.reserve(kColumns.size());
             for (const operations::ResultColumn& column : kColumns) {
