@@ -81,8 +81,8 @@ struct HttpServer::Impl {
     std::thread stopHelper;
 
     Impl(core::VelkEngine* engine, core::infra::java::ZezizUrBridge* bridge,
-         signing::SigningSession* signingSession, JobStore* jobStore, FilePicker* filePicker,
-         ui::UiConfirmer* confirmer, SenderPicker* senderPicker, int port, ServerClocks clocks,
+         signing::SigningSession* signingSession, JobStore* jobStore, IFilePicker* filePicker,
+         ui::UiConfirmer* confirmer, ISenderPicker* senderPicker, int port, ServerClocks clocks,
          std::function<void()> stopServer)
         : signingSession(signingSession),
           confirmer(confirmer),
@@ -193,8 +193,8 @@ struct HttpServer::Impl {
 };
 
 HttpServer::HttpServer(core::VelkEngine* engine, core::infra::java::ZezizUrBridge* bridge,
-                       signing::SigningSession* signingSession, JobStore* jobStore, FilePicker* filePicker,
-                       ui::UiConfirmer* confirmer, SenderPicker* senderPicker, int port, ServerClocks clocks)
+                       signing::SigningSession* signingSession, JobStore* jobStore, IFilePicker* filePicker,
+                       ui::UiConfirmer* confirmer, ISenderPicker* senderPicker, int port, ServerClocks clocks)
     : impl_(std::make_unique<Impl>(engine, bridge, signingSession, jobStore, filePicker, confirmer,
                                    senderPicker, port, std::move(clocks), [this] { stop(); })) {}
 

@@ -23,9 +23,9 @@ class UiConfirmer;
 
 namespace velk::server {
 
-class FilePicker;
+class IFilePicker;
 class JobStore;
-class SenderPicker;
+class ISenderPicker;
 
 // The agent's local API: HTTP/1.1 on 127.0.0.1 for the web application in the
 // user's browser. Every answer carries the CORS headers, every preflight is
@@ -44,8 +44,8 @@ public:
 
     // Port 0 lets the system choose (see port()). Nothing listens yet.
     HttpServer(core::VelkEngine* engine, core::infra::java::ZezizUrBridge* bridge,
-               signing::SigningSession* signingSession, JobStore* jobStore, FilePicker* filePicker,
-               ui::UiConfirmer* confirmer, SenderPicker* senderPicker, int port, ServerClocks clocks = {});
+               signing::SigningSession* signingSession, JobStore* jobStore, IFilePicker* filePicker,
+               ui::UiConfirmer* confirmer, ISenderPicker* senderPicker, int port, ServerClocks clocks = {});
     // Stops the server first.
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;

@@ -6,7 +6,7 @@
 
 #include "common/Logger.h"
 #include "common/TextUtils.h"
-#include "server/FilePicker.h"
+#include "server/IFilePicker.h"
 #include "server/GuiCall.h"
 
 namespace velk::server {
@@ -27,7 +27,7 @@ std::int64_t steadyNanoseconds() {
 
 // One file or folder dialog, run on the GUI thread.
 struct FilePickerCall {
-    FilePicker* picker;
+    IFilePicker* picker;
     bool pickFolder;
     std::string startDir;
     std::string filter;
@@ -39,8 +39,8 @@ struct FilePickerCall {
 
 }  // namespace
 
-RouteContext::RouteContext(core::VelkEngine* engine, JobStore* jobStore, FilePicker* filePicker,
-                           SenderPicker* senderPicker, ServerClocks clocks)
+RouteContext::RouteContext(core::VelkEngine* engine, JobStore* jobStore, IFilePicker* filePicker,
+                           ISenderPicker* senderPicker, ServerClocks clocks)
     : engine_(engine),
       jobStore_(jobStore),
       filePicker_(filePicker),
@@ -90,7 +90,7 @@ SenderPickResult RouteContext::pickSenderOnUiThread(const std::vector<core::Send
     if (senderPicker_ == nullptr) {
         return {};
     }
-    SenderPicker* picker = senderPicker_;
+    ISenderPicker* picker = senderPicker_;
     return callOnGuiThread<SenderPickResult>(
         *picker,
         [picker, senders, preselectedId, origin, operationName] {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "server/SenderPicker.h"
+#include "server/ISenderPicker.h"
 #include "server/ServerClocks.h"
 #include "server/TokenReplayCache.h"
 
@@ -18,7 +18,7 @@ class VelkEngine;
 
 namespace velk::server {
 
-class FilePicker;
+class IFilePicker;
 class JobStore;
 
 // What the route handlers share: the engine and the GUI-thread objects the
@@ -26,15 +26,15 @@ class JobStore;
 // callback and the server's stop signal. Safe from the worker threads.
 class RouteContext {
 public:
-    RouteContext(core::VelkEngine* engine, JobStore* jobStore, FilePicker* filePicker,
-                 SenderPicker* senderPicker, ServerClocks clocks);
+    RouteContext(core::VelkEngine* engine, JobStore* jobStore, IFilePicker* filePicker,
+                 ISenderPicker* senderPicker, ServerClocks clocks);
     RouteContext(const RouteContext&) = delete;
     RouteContext& operator=(const RouteContext&) = delete;
 
     core::VelkEngine& engine() const { return *engine_; }
     JobStore* jobStore() const { return jobStore_; }
-    FilePicker* filePicker() const { return filePicker_; }
-    SenderPicker* senderPicker() const { return senderPicker_; }
+    IFilePicker* filePicker() const { return filePicker_; }
+    ISenderPicker* senderPicker() const { return senderPicker_; }
     TokenReplayCache& replayCache() { return replayCache_; }
     // Wall-clock seconds since 1970-01-01 UTC, truncated.
     std::int64_t nowSeconds() const;
@@ -66,8 +66,8 @@ public:
 private:
     core::VelkEngine* engine_;
     JobStore* jobStore_;
-    FilePicker* filePicker_;
-    SenderPicker* senderPicker_;
+    IFilePicker* filePicker_;
+    ISenderPicker* senderPicker_;
     std::function<std::int64_t()> wallSeconds_;
     TokenReplayCache::SteadyClock steadyNs_;
     std::atomic<std::int64_t> startedNs_{0};

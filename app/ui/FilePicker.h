@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "server/FilePicker.h"
+#include "server/IFilePicker.h"
 
 namespace velk::ui {
 
@@ -14,7 +14,7 @@ namespace velk::ui {
 //
 // The dialogs are not built yet: until they are, every pick answers as a
 // cancel (the empty path).
-class FilePicker : public QObject, public server::FilePicker {
+class FilePicker : public QObject, public server::IFilePicker {
     Q_OBJECT
 
 public:

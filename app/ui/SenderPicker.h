@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "server/SenderPicker.h"
+#include "server/ISenderPicker.h"
 
 namespace velk::ui {
 
@@ -16,7 +16,7 @@ namespace velk::ui {
 //
 // The dialog is not built yet: until it is, every request is answered as if
 // the user had cancelled, so no real run goes ahead unconfirmed.
-class SenderPicker : public QObject, public server::SenderPicker {
+class SenderPicker : public QObject, public server::ISenderPicker {
     Q_OBJECT
 
 public:

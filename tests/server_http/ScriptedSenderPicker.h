@@ -7,14 +7,14 @@
 #include <thread>
 #include <vector>
 
-#include "server/SenderPicker.h"
+#include "server/ISenderPicker.h"
 
 namespace velk::test {
 
 // A sender picker that answers from a script (cancelling once the script is
 // used up) and records every call. Its tasks run wherever the dispatcher puts
 // them: by default at once on the posting thread.
-class ScriptedSenderPicker : public server::SenderPicker {
+class ScriptedSenderPicker : public server::ISenderPicker {
 public:
     struct Call {
         std::vector<std::string> senderIds;

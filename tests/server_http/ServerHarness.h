@@ -34,9 +34,9 @@ struct Answer {
 class ServerHarness {
 public:
     struct Options {
-        server::SenderPicker* senderPicker = nullptr;
+        server::ISenderPicker* senderPicker = nullptr;
         bool initialiseEngine = true;
-        server::FilePicker* filePicker = nullptr;
+        server::IFilePicker* filePicker = nullptr;
         core::infra::java::ZezizUrBridge* bridge = nullptr;
     };
 

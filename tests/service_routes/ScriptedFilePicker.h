@@ -8,14 +8,14 @@
 #include <thread>
 #include <vector>
 
-#include "server/FilePicker.h"
+#include "server/IFilePicker.h"
 
 namespace velk::test {
 
 // A file picker that answers from a script (cancelling, with the empty path,
 // once the script is used up) and records every call. Its tasks run wherever
 // the dispatcher puts them: by default at once on the posting thread.
-class ScriptedFilePicker : public server::FilePicker {
+class ScriptedFilePicker : public server::IFilePicker {
 public:
     struct Call {
         bool folder = false;

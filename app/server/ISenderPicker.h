@@ -16,7 +16,7 @@ struct SenderPickResult {
 
 // The modal choice of the sender a run is for, which also serves as the
 // user's confirmation of the run.
-class SenderPicker : public GuiThreadObject {
+class ISenderPicker : public GuiThreadObject {
 public:
     // On the GUI thread. requester is who asks for the run (the web page's
     // origin, possibly empty), shown beside the operation's name: with the

@@ -8,7 +8,7 @@ namespace velk::server {
 
 // The system's file and folder dialogs. Both run on the GUI thread and return
 // the empty text when the user cancels.
-class FilePicker : public GuiThreadObject {
+class IFilePicker : public GuiThreadObject {
 public:
     // An empty filter means every file.
     virtual std::string pickFile(const std::string& startDir, const std::string& filter) = 0;
