@@ -1,12 +1,44 @@
 #include "platform/SingleInstance.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 
 namespace velk::platform {
+
+namespace {
+
+constexpr int kMessageWaitMs = 500;
+
+// The leading zero byte puts the name in the abstract namespace. False when
+// the name does not fit.
+bool abstractAddress(const std::string& name, sockaddr_un& address, socklen_t& length) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (name.empty() || name.size() + 1 > sizeof address.sun_path) {
+        return false;
+    }
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    return true;
+}
+
+bool waitFor(int fd, short events) {
+    pollfd entry{fd, events, 0};
+    int rc = 0;
+    do {
+        rc = ::poll(&entry, 1, kMessageWaitMs);
+    } while (rc < 0 && errno == EINTR);
+    return rc > 0 && (entry.revents & events) != 0;
+}
+
+}  // namespace
 
 SingleInstance::SingleInstance(std::string name) : name_(std::move(name)) {}
 
@@ -19,21 +51,74 @@ bool SingleInstance::tryAcquire() {
         return true;
     }
     sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    // The leading zero byte puts the name in the abstract namespace.
-    if (name_.empty() || name_.size() + 1 > sizeof address.sun_path) {
+    socklen_t length = 0;
+    if (!abstractAddress(name_, address, length)) {
         return false;
     }
-    std::memcpy(address.sun_path + 1, name_.data(), name_.size());
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name_.size());
 
     // Close-on-exec: a child process (the Java client, a browser opened for the
     // user) must not inherit the socket and keep the name after we are gone.
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // Non-blocking, so a caller that vanished between the notice and the
+    // accept cannot stall the event loop.
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.valid() || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
         return false;
     }
+    // The name is held once bound; without a backlog it only takes no messages.
+    ::listen(fd.get(), 4);
     socket_ = std::move(fd);
+    return true;
+}
+
+std::optional<std::string> SingleInstance::receiveMessage(std::size_t maxBytes) {
+    if (!socket_.valid()) {
+        return std::nullopt;
+    }
+    UniqueFd peer(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (!peer.valid()) {
+        return std::nullopt;
+    }
+    // Abstract names carry no file permissions: anyone on the machine can
+    // connect, so only this user's own programs are listened to.
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(peer.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||
+        credentials.uid != ::getuid()) {
+        return std::nullopt;
+    }
+    std::string message;
+    char buffer[64];
+    while (message.size() < maxBytes && waitFor(peer.get(), POLLIN)) {
+        const ssize_t n = ::read(peer.get(), buffer, std::min(sizeof buffer, maxBytes - message.size()));
+        if (n <= 0) {
+            break;
+        }
+        message.append(buffer, static_cast<std::size_t>(n));
+    }
+    return message;
+}
+
+bool SingleInstance::sendMessage(const std::string& name, std::string_view message) {
+    sockaddr_un address{};
+    socklen_t length = 0;
+    if (!abstractAddress(name, address, length)) {
+        return false;
+    }
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid() || ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        return false;
+    }
+    std::size_t sent = 0;
+    while (sent < message.size()) {
+        if (!waitFor(fd.get(), POLLOUT)) {
+            return false;
+        }
+        const ssize_t n = ::send(fd.get(), message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
     return true;
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/UniqueFd.h"
 
@@ -25,6 +28,18 @@ public:
     // when another holder has it or no socket can be made. The name is freed
     // when the object goes.
     bool tryAcquire();
+
+    // While held, the name also takes short messages from later starts of the
+    // program (a request to show the window where no tray icon can). The
+    // descriptor to watch for them, or -1 when not held.
+    int messageFd() const { return socket_.get(); }
+    // Takes one waiting message, if any: never blocks the caller for long,
+    // reads at most maxBytes, and drops messages of other users.
+    std::optional<std::string> receiveMessage(std::size_t maxBytes = 64);
+
+    // Hands message to the holder of name; false when nobody holds it or it
+    // does not take the message within a short time.
+    static bool sendMessage(const std::string& name, std::string_view message);
 
 private:
     std::string name_;

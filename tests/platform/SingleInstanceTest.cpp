@@ -59,6 +59,24 @@ TEST(SingleInstanceTest, FreedWhenTheHoldingProcessDies) {
     EXPECT_TRUE(SingleInstance(name).tryAcquire());
 }
 
+TEST(SingleInstanceTest, TheHolderTakesShortMessagesFromLaterStarts) {
+    const std::string name = uniqueName();
+    EXPECT_FALSE(SingleInstance::sendMessage(name, "show"));  // nobody holds it
+
+    SingleInstance holder(name);
+    ASSERT_TRUE(holder.tryAcquire());
+    ASSERT_GE(holder.messageFd(), 0);
+    EXPECT_EQ(holder.receiveMessage(), std::nullopt);  // nothing waiting: no wait either
+
+    EXPECT_EQ(test::runInChild([&] { return SingleInstance::sendMessage(name, "show") ? 0 : 1; }), 0);
+    EXPECT_EQ(holder.receiveMessage(), "show");
+
+    // A long message is cut where the holder stops reading.
+    ASSERT_TRUE(SingleInstance::sendMessage(name, std::string(1000, 'x')));
+    EXPECT_EQ(holder.receiveMessage(16), std::string(16, 'x'));
+    EXPECT_EQ(holder.receiveMessage(), std::nullopt);
+}
+
 TEST(SingleInstanceTest, AProgramStartedByTheHolderDoesNotKeepIt) {
     const std::string name = uniqueName();
     auto guard = std::make_unique<SingleInstance>(name);
