@@ -246,6 +246,8 @@ void FileSettings::keepAsideAsBad() {
 
 bool FileSettings::save() {
     std::lock_guard lock(mutex_);
+    // Set again only once the file is written.
+    lastSaveOk_ = false;
     try {
         const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
         std::error_code ec;
@@ -286,11 +288,17 @@ bool FileSettings::save() {
             logLine(LogLevel::Error, "FileSettings::save: cannot write " + path_ + ": " + errorText(error));
             return false;
         }
+        lastSaveOk_ = true;
         return true;
     } catch (const std::exception& e) {
         logLine(LogLevel::Error, std::string("FileSettings::save: ") + e.what());
         return false;
     }
+}
+
+bool FileSettings::lastSaveSucceeded() const {
+    std::lock_guard lock(mutex_);
+    return lastSaveOk_;
 }
 
 std::vector<SenderProfile> FileSettings::listSenders() const {

@@ -43,6 +43,7 @@ public:
     std::string cloudPublicKey() const override;
     std::string cloudIssuer() const override;
     void addChangeListener(std::function<void()> listener) override;
+    bool lastSaveSucceeded() const override;
 
     // Writes settings.json atomically: a failed or interrupted save leaves the
     // previous file as it was. False, after an ERROR line, when it could not
@@ -86,6 +87,8 @@ private:
     // The file already has the current layout ("schemaVersion" > 1).
     bool currentLayout_ = false;
     std::vector<std::function<void()>> listeners_;
+    // The outcome of the most recent save.
+    bool lastSaveOk_ = true;
 };
 
 }  // namespace velk::agent

@@ -70,6 +70,11 @@ public:
 
     // Called after every saved change, for the store's lifetime.
     virtual void addChangeListener(std::function<void()> listener) = 0;
+
+    // Whether the most recent write of the settings reached the disk (true
+    // before any write). A change is kept in memory even when its save fails,
+    // so whoever made it asks here to tell the user.
+    virtual bool lastSaveSucceeded() const = 0;
 };
 
 }  // namespace velk::core
