@@ -1,0 +1,310 @@
+#include "ui/ModalDialogs.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <utility>
+
+#include <gtest/gtest.h>
+
+namespace velk::test {
+
+namespace {
+
+constexpr int kPollMs = 10;
+
+QString plainText(const QAbstractButton* button) {
+    QString text = button->text();
+    text.remove(QLatin1Char('&'));
+    return text;
+}
+
+QAbstractButton* buttonByText(QWidget* dialog, const QString& text) {
+    for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) {
+        if (button->isVisible() && plainText(button) == text) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+QListWidget* firstList(QWidget* dialog) {
+    return dialog->findChild<QListWidget*>();
+}
+
+// The point of a list row inside the list's viewport, scrolled into view.
+bool rowPoint(QListWidget* list, int row, QPoint& point) {
+    QListWidgetItem* item = list->item(row);
+    if (item == nullptr) {
+        return false;
+    }
+    list->scrollToItem(item);
+    point = list->visualItemRect(item).center();
+    return true;
+}
+
+// As QTest::keyClicks, which asserts on characters outside ASCII: those go
+// as key events that carry only their text, as an input method sends them.
+void typeInto(QWidget* widget, const QString& text) {
+    for (const QChar ch : text) {
+        if (ch.unicode() < 0x80) {
+            QTest::keyClick(widget, ch.toLatin1());
+        } else {
+            QTest::sendKeyEvent(QTest::Press, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+        }
+    }
+}
+
+ModalSeen describe(QWidget* dialog) {
+    ModalSeen seen;
+    seen.found = true;
+    seen.className = QString::fromLatin1(dialog->metaObject()->className());
+    seen.title = dialog->windowTitle();
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+        if (label->isVisible()) {
+            seen.labels << label->text();
+        }
+    }
+    for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) {
+        if (!button->isVisible()) {
+            continue;
+        }
+        const QString text = plainText(button);
+        if (auto* box = qobject_cast<QCheckBox*>(button)) {
+            seen.checkBoxes << text;
+            if (box->isChecked()) {
+                seen.checkedBoxes << text;
+            }
+            continue;
+        }
+        seen.buttons << text;
+        if (button->isEnabled()) {
+            seen.enabledButtons << text;
+        }
+        if (auto* push = qobject_cast<QPushButton*>(button); push != nullptr && push->isDefault()) {
+            seen.defaultButton = text;
+        }
+    }
+    if (QListWidget* list = firstList(dialog)) {
+        for (int row = 0; row < list->count(); ++row) {
+            seen.listItems << list->item(row)->text();
+        }
+    }
+    return seen;
+}
+
+struct Poll {
+    const char* className;
+    QString title;
+    int guardMs;
+    std::vector<ModalScript::Step> steps;
+    std::shared_ptr<ModalSeen> seen;
+    QElapsedTimer waited;
+};
+
+bool matches(const Poll& poll, QWidget* widget) {
+    if (widget == nullptr || !widget->isVisible()) {
+        return false;
+    }
+    if (poll.className != nullptr && !widget->inherits(poll.className)) {
+        return false;
+    }
+    return poll.title.isEmpty() || widget->windowTitle() == poll.title;
+}
+
+void runSteps(const std::shared_ptr<Poll>& poll, QWidget* dialog) {
+    *poll->seen = describe(dialog);
+    QPointer<QWidget> alive(dialog);
+    int index = 0;
+    for (const ModalScript::Step& step : poll->steps) {
+        ++index;
+        if (alive.isNull() || !alive->isVisible()) {
+            poll->seen->problems << QStringLiteral("step %1: the dialog had already closed").arg(index);
+            break;
+        }
+        step(alive.data(), *poll->seen);
+    }
+    poll->seen->finished = true;
+}
+
+void schedule(std::shared_ptr<Poll> poll) {
+    QTimer::singleShot(kPollMs, QCoreApplication::instance(), [poll]() mutable {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (matches(*poll, modal)) {
+            runSteps(poll, modal);
+            return;
+        }
+        if (poll->waited.elapsed() < poll->guardMs) {
+            schedule(std::move(poll));
+            return;
+        }
+        ADD_FAILURE() << "no modal dialog"
+                      << (poll->className != nullptr ? std::string(" of class ") + poll->className : "")
+                      << (poll->title.isEmpty() ? "" : " titled " + poll->title.toStdString())
+                      << " turned up within " << poll->guardMs << " ms";
+        poll->seen->finished = true;
+        closeAllModals();
+    });
+}
+
+}  // namespace
+
+ModalScript& ModalScript::expect(const char* className) {
+    className_ = className;
+    return *this;
+}
+
+ModalScript& ModalScript::expectTitle(const QString& title) {
+    title_ = title;
+    return *this;
+}
+
+ModalScript& ModalScript::guardMs(int ms) {
+    guardMs_ = ms;
+    return *this;
+}
+
+ModalScript& ModalScript::click(const QString& buttonText) {
+    return then([buttonText](QWidget* dialog, ModalSeen& seen) {
+        QAbstractButton* button = buttonByText(dialog, buttonText);
+        if (button == nullptr) {
+            seen.problems << "no button " + buttonText;
+        } else if (!button->isEnabled()) {
+            seen.problems << "button " + buttonText + " is disabled";
+        } else {
+            QTest::mouseClick(button, Qt::LeftButton);
+        }
+    });
+}
+
+ModalScript& ModalScript::type(const QString& text, const QString& editName) {
+    return then([text, editName](QWidget* dialog, ModalSeen& seen) {
+        QLineEdit* edit =
+            editName.isEmpty() ? dialog->findChild<QLineEdit*>() : dialog->findChild<QLineEdit*>(editName);
+        if (edit == nullptr) {
+            seen.problems << "no line edit " + editName;
+            return;
+        }
+        typeInto(edit, text);
+    });
+}
+
+ModalScript& ModalScript::tick(const QString& boxText, bool checked) {
+    return then([boxText, checked](QWidget* dialog, ModalSeen& seen) {
+        auto* box = qobject_cast<QCheckBox*>(buttonByText(dialog, boxText));
+        if (box == nullptr) {
+            seen.problems << "no check box " + boxText;
+            return;
+        }
+        if (box->isChecked() != checked) {
+            box->click();
+        }
+    });
+}
+
+ModalScript& ModalScript::doubleClickRow(int row) {
+    return then([row](QWidget* dialog, ModalSeen& seen) {
+        QListWidget* list = firstList(dialog);
+        QPoint point;
+        if (list == nullptr || !rowPoint(list, row, point)) {
+            seen.problems << QStringLiteral("no list row %1").arg(row);
+            return;
+        }
+        // A double click is a press and release followed by a second press
+        // that arrives as the double click, as a real mouse delivers it.
+        QPointer<QWidget> viewport(list->viewport());
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, point);
+        QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, point);
+        if (!viewport.isNull() && viewport->isVisible()) {
+            QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, point);
+        }
+    });
+}
+
+ModalScript& ModalScript::selectRow(int row) {
+    return then([row](QWidget* dialog, ModalSeen& seen) {
+        QListWidget* list = firstList(dialog);
+        QPoint point;
+        if (list == nullptr || !rowPoint(list, row, point)) {
+            seen.problems << QStringLiteral("no list row %1").arg(row);
+            return;
+        }
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, point);
+    });
+}
+
+ModalScript& ModalScript::press(Qt::Key key) {
+    return then([key](QWidget* dialog, ModalSeen&) {
+        QWidget* target = dialog->focusWidget();
+        QTest::keyClick(target != nullptr ? target : dialog, key);
+    });
+}
+
+ModalScript& ModalScript::pressOn(const QString& buttonText, Qt::Key key) {
+    return then([buttonText, key](QWidget* dialog, ModalSeen& seen) {
+        QAbstractButton* button = buttonByText(dialog, buttonText);
+        if (button == nullptr) {
+            seen.problems << "no button " + buttonText;
+            return;
+        }
+        dialog->activateWindow();
+        button->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(button, key);
+    });
+}
+
+ModalScript& ModalScript::closeWindow() {
+    return then([](QWidget* dialog, ModalSeen&) { dialog->close(); });
+}
+
+ModalScript& ModalScript::then(Step step) {
+    steps_.push_back(std::move(step));
+    return *this;
+}
+
+std::shared_ptr<const ModalSeen> ModalScript::arm() {
+    auto poll = std::make_shared<Poll>();
+    poll->className = className_;
+    poll->title = title_;
+    poll->guardMs = guardMs_;
+    poll->steps = steps_;
+    poll->seen = std::make_shared<ModalSeen>();
+    poll->waited.start();
+    schedule(poll);
+    return poll->seen;
+}
+
+bool waitFinished(const std::shared_ptr<const ModalSeen>& seen, int timeoutMs) {
+    return QTest::qWaitFor([&] { return seen->finished; }, timeoutMs);
+}
+
+void closeAllModals() {
+    // Bounded: a widget that refuses to close must not spin the test.
+    for (int i = 0; i < 32; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) {
+            return;
+        }
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+        if (QApplication::activeModalWidget() == modal) {
+            modal->hide();
+        }
+    }
+}
+
+}  // namespace velk::test
