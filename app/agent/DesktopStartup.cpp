@@ -27,7 +27,7 @@ using core::logLine;
 void openAgentLog() {
     const std::string folder = platform::logsDir();
     // Without the folder the log still goes to standard error.
-    platform::createDirectories(folder);
+    platform::createPrivateFolder(folder);
     if (!folder.empty()) {
         core::openLogFile(platform::joinPath(folder, "VezoRodarC.log"));
     }

@@ -15,6 +15,7 @@
 #include "common/AgencyEndpoints.h"
 #include "common/CodeTables.h"
 #include "common/Logger.h"
+#include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "platform/SecureWipe.h"
 
@@ -77,6 +78,50 @@ void takeString(const json& object, const char* key, Take take) {
     }
 }
 
+// As takeString, for a key that the save writes from what was taken: a value
+// of another type would be lost without a trace, so its name (after `where`)
+// goes to `mistyped`. A null is as good as a missing key.
+template <class Take>
+void takeKnownString(const json& object, const char* key, std::string_view where,
+                     std::vector<std::string>& mistyped, Take take) {
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null()) {
+        return;
+    }
+    if (it->is_string()) {
+        take(it->get_ref<const std::string&>());
+    } else {
+        mistyped.push_back(std::string(where) + key);
+    }
+}
+
+// Only false, "false" and 0 switch the cloud checks off: a value the store
+// cannot read must not silently turn the submission-token checks off.
+bool cloudFlagFrom(const json& value) {
+    if (value.is_boolean()) {
+        return value.get<bool>();
+    }
+    if (value.is_string()) {
+        return value.get_ref<const std::string&>() != "false";
+    }
+    if (value.is_number()) {
+        return value.get<double>() != 0.0;
+    }
+    return true;
+}
+
+// One line per key, but a file of thousands of them does not flood the log.
+void warnMistyped(const std::vector<std::string>& keys) {
+    constexpr std::size_t kMaxNamed = 10;
+    for (std::size_t i = 0; i < keys.size() && i < kMaxNamed; ++i) {
+        logLine(LogLevel::Warn, "FileSettings: \"" + keys[i] + "\" has a value of the wrong type; ignored");
+    }
+    if (keys.size() > kMaxNamed) {
+        logLine(LogLevel::Warn, "FileSettings: " + std::to_string(keys.size() - kMaxNamed) +
+                                    " more values of the wrong type ignored");
+    }
+}
+
 // The clear value of a stored one. A value that cannot be opened reads as
 // empty, and its stored form goes to `sealed` so that it is written back.
 std::string unprotectValue(const std::string& stored, std::string& sealed) {
@@ -122,6 +167,11 @@ std::string storedForm(const std::string& clear, const std::string& sealed) {
 }  // namespace
 
 FileSettings::FileSettings(std::string path) : path_(std::move(path)) {
+    // Before anything writes the file: copies an interrupted save left behind.
+    if (const int removed = platform::removeStaleTemporaryFiles(path_); removed > 0) {
+        logLine(LogLevel::Info, "FileSettings: removed " + std::to_string(removed) +
+                                    " stale temporary copies of settings.json");
+    }
     reload();
     bool migrate = false;
     {
@@ -141,6 +191,7 @@ void FileSettings::reload() {
     restStatusUrl_.clear();
     cloudKeysAsRead_ = json::object();
     currentLayout_ = false;
+    keepCopyBeforeWrite_ = false;
 
     std::error_code ec;
     const bool exists = std::filesystem::exists(path_, ec);
@@ -159,7 +210,10 @@ void FileSettings::reload() {
         keepAsideAsBad();
         return;
     }
-    const json root = json::parse(text, nullptr, false, false);
+    // Depth-bounded: a deeply nested value would crash the agent where it is
+    // copied or written, at every start.
+    std::optional<json> parsed = core::tryParseExternalJson(text);
+    json root = parsed ? std::move(*parsed) : json();
     if (!root.is_object()) {
         logLine(LogLevel::Warn, "FileSettings: settings.json is not a valid object");
         keepAsideAsBad();
@@ -173,23 +227,34 @@ void FileSettings::reload() {
     }
 }
 
-void FileSettings::loadObject(const json& root) {
+void FileSettings::loadObject(json& root) {
+    std::vector<std::string> mistyped;
     const auto senders = root.find("senders");
     if (senders != root.end() && senders->is_array()) {
-        for (const json& element : *senders) {
+        for (std::size_t i = 0; i < senders->size(); ++i) {
+            const json& element = (*senders)[i];
+            const std::string where = "senders[" + std::to_string(i) + "]";
             if (!element.is_object()) {
+                mistyped.push_back(where);
                 continue;
             }
-            StoredSender sender = credentialsFromJson(element);
-            takeString(element, "id", [&](const std::string& v) { sender.profile.id = v; });
-            takeString(element, "displayName", [&](const std::string& v) { sender.profile.displayName = v; });
-            takeString(element, "signerEmail", [&](const std::string& v) { sender.profile.signerEmail = v; });
+            const std::string prefix = where + ".";
+            StoredSender sender = credentialsFromJson(element, prefix, mistyped);
+            SenderProfile& p = sender.profile;
+            takeKnownString(element, "id", prefix, mistyped, [&](const std::string& v) { p.id = v; });
+            takeKnownString(element, "displayName", prefix, mistyped,
+                            [&](const std::string& v) { p.displayName = v; });
+            takeKnownString(element, "signerEmail", prefix, mistyped,
+                            [&](const std::string& v) { p.signerEmail = v; });
             senders_.push_back(std::move(sender));
         }
-        takeString(root, "activeSenderId", [&](const std::string& v) { activeId_ = v; });
+        takeKnownString(root, "activeSenderId", "", mistyped, [&](const std::string& v) { activeId_ = v; });
     } else if (root.contains("identifier") || root.contains("certificateId") || root.contains("apiKey")) {
+        if (senders != root.end() && !senders->is_null()) {
+            mistyped.push_back("senders");
+        }
         // The first layout held one sender at the top level.
-        StoredSender sender = credentialsFromJson(root);
+        StoredSender sender = credentialsFromJson(root, "", mistyped);
         sender.profile.id = newSenderId();
         sender.profile.displayName = "Основен";
         activeId_ = sender.profile.id;
@@ -197,18 +262,30 @@ void FileSettings::loadObject(const json& root) {
         senders_.push_back(std::move(sender));
     }
 
-    takeString(root, "napRestSubmitUrl", [&](const std::string& v) { restSubmitUrl_ = v; });
-    takeString(root, "napRestStatusUrl", [&](const std::string& v) { restStatusUrl_ = v; });
-    if (const auto it = root.find("velkCloudEnabled"); it != root.end() && it->is_boolean()) {
-        cloudEnabled_ = it->get<bool>();
+    takeKnownString(root, "napRestSubmitUrl", "", mistyped,
+                    [&](const std::string& v) { restSubmitUrl_ = v; });
+    takeKnownString(root, "napRestStatusUrl", "", mistyped,
+                    [&](const std::string& v) { restStatusUrl_ = v; });
+    if (const auto it = root.find("velkCloudEnabled"); it != root.end()) {
+        cloudEnabled_ = cloudFlagFrom(*it);
+        if (!it->is_boolean()) {
+            logLine(LogLevel::Warn,
+                    std::string("FileSettings: \"velkCloudEnabled\" is not true or false; read as ") +
+                        (cloudEnabled_ ? "on" : "off"));
+        }
     }
     takeString(root, "velkCloudBaseUrl", [&](const std::string& v) { cloudBaseUrl_ = v; });
     takeString(root, "velkCloudPublicKey", [&](const std::string& v) { cloudPublicKey_ = v; });
     takeString(root, "velkCloudIssuer", [&](const std::string& v) { cloudIssuer_ = v; });
     for (const char* key : kCloudKeys) {
         if (const auto it = root.find(key); it != root.end()) {
-            cloudKeysAsRead_[key] = *it;
+            cloudKeysAsRead_[key] = std::move(*it);
         }
+    }
+
+    if (!mistyped.empty()) {
+        warnMistyped(mistyped);
+        keepCopyBeforeWrite_ = true;
     }
 
     if (!senders_.empty() && findSender(activeId_) == nullptr) {
@@ -218,30 +295,53 @@ void FileSettings::loadObject(const json& root) {
 
 // The identifier, its type, the certificate and the API key: what a sender
 // object shares with the first layout's top level.
-FileSettings::StoredSender FileSettings::credentialsFromJson(const json& object) {
+FileSettings::StoredSender FileSettings::credentialsFromJson(const json& object, std::string_view where,
+                                                             std::vector<std::string>& mistyped) {
     StoredSender sender;
     SenderProfile& p = sender.profile;
-    takeString(object, "identifier",
-               [&](const std::string& v) { p.identifier = unprotectValue(v, sender.sealedIdentifier); });
-    takeString(object, "identifierType", [&](const std::string& v) {
+    takeKnownString(object, "identifier", where, mistyped,
+                    [&](const std::string& v) { p.identifier = unprotectValue(v, sender.sealedIdentifier); });
+    takeKnownString(object, "identifierType", where, mistyped, [&](const std::string& v) {
         p.identifierType = static_cast<core::IdentifierType>(core::parseIdentifierType(v));
     });
-    takeString(object, "certificateId", [&](const std::string& v) { p.certificateId = v; });
-    takeString(object, "apiKey",
-               [&](const std::string& v) { p.apiKey = unprotectValue(v, sender.sealedApiKey); });
+    takeKnownString(object, "certificateId", where, mistyped,
+                    [&](const std::string& v) { p.certificateId = v; });
+    takeKnownString(object, "apiKey", where, mistyped,
+                    [&](const std::string& v) { p.apiKey = unprotectValue(v, sender.sealedApiKey); });
     return sender;
 }
 
 // A file the store cannot use is moved aside before any save replaces it, so
-// the user's settings can still be recovered by hand.
+// the user's settings can still be recovered by hand. An earlier kept file is
+// never replaced: this one takes the next free name.
 void FileSettings::keepAsideAsBad() {
-    const std::string badPath = path_ + ".bad";
-    if (::rename(path_.c_str(), badPath.c_str()) != 0) {
+    std::string keptAs;
+    const int error = platform::keepUnderFreeName(path_, path_ + ".bad", platform::KeepMode::Move, keptAs);
+    if (error != 0) {
         logLine(LogLevel::Warn,
-                "FileSettings::reload: cannot keep " + path_ + " as " + badPath + ": " + errorText(errno));
+                "FileSettings::reload: cannot keep " + path_ + " as " + path_ + ".bad: " + errorText(error));
         return;
     }
-    logLine(LogLevel::Warn, "FileSettings: kept the unusable settings file as " + badPath);
+    logLine(LogLevel::Warn, "FileSettings: kept the unusable settings file as " + keptAs);
+}
+
+// Under the mutex, before the first write over a file that held values of the
+// wrong type: the save drops them, so the original is kept as it was.
+bool FileSettings::keepCopyBeforeWrite() {
+    if (!keepCopyBeforeWrite_) {
+        return true;
+    }
+    std::string keptAs;
+    const int error = platform::keepUnderFreeName(path_, path_ + ".bad", platform::KeepMode::Copy, keptAs);
+    if (error == 0) {
+        logLine(LogLevel::Warn, "FileSettings: kept the settings file as " + keptAs + " before rewriting it");
+    } else if (error != ENOENT) {  // gone: nothing is left to lose
+        logLine(LogLevel::Error,
+                "FileSettings::save: cannot keep a copy of " + path_ + ": " + errorText(error));
+        return false;
+    }
+    keepCopyBeforeWrite_ = false;
+    return true;
 }
 
 bool FileSettings::save() {
@@ -249,11 +349,9 @@ bool FileSettings::save() {
     // Set again only once the file is written.
     lastSaveOk_ = false;
     try {
-        const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
-        std::error_code ec;
-        if (!folder.empty() && !std::filesystem::create_directories(folder, ec) && ec) {
-            logLine(LogLevel::Error,
-                    "FileSettings::save: cannot create " + folder.string() + ": " + ec.message());
+        const std::string folder = std::filesystem::path(path_).parent_path().string();
+        if (!folder.empty() && !platform::createPrivateFolder(folder)) {
+            logLine(LogLevel::Error, "FileSettings::save: cannot create " + folder + ": " + errorText(errno));
             return false;
         }
 
@@ -284,6 +382,9 @@ bool FileSettings::save() {
         // Throws for text that is not UTF-8 rather than writing it.
         std::string text = root.dump(2, ' ', false, json::error_handler_t::strict);
         platform::ScopedWipe wipeText(text);
+        if (!keepCopyBeforeWrite()) {
+            return false;
+        }
         if (const int error = platform::writeFileAtomically(path_, text); error != 0) {
             logLine(LogLevel::Error, "FileSettings::save: cannot write " + path_ + ": " + errorText(error));
             return false;

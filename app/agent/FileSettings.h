@@ -61,10 +61,15 @@ private:
         std::string sealedApiKey;
     };
 
-    static StoredSender credentialsFromJson(const core::json& object);
+    // Values of a known key with the wrong type are named in `mistyped`, each
+    // prefixed with `where`.
+    static StoredSender credentialsFromJson(const core::json& object, std::string_view where,
+                                            std::vector<std::string>& mistyped);
     void reload();
-    void loadObject(const core::json& root);
+    // Takes values out of root (the cloud keys are moved, not copied).
+    void loadObject(core::json& root);
     void keepAsideAsBad();
+    bool keepCopyBeforeWrite();
     void notifyChanged();
     StoredSender* findSender(const std::string& id);
     const StoredSender* findSender(const std::string& id) const;
@@ -86,6 +91,9 @@ private:
     core::json cloudKeysAsRead_ = core::json::object();
     // The file already has the current layout ("schemaVersion" > 1).
     bool currentLayout_ = false;
+    // The file held values of the wrong type, which the next save drops: a
+    // copy of it is kept first.
+    bool keepCopyBeforeWrite_ = false;
     std::vector<std::function<void()>> listeners_;
     // The outcome of the most recent save.
     bool lastSaveOk_ = true;

@@ -1,5 +1,6 @@
 #include "agent/SettingsPath.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -14,7 +15,11 @@ std::string settingsFilePath() {
         throw std::filesystem::filesystem_error("no per-user data folder (no home folder found)",
                                                 std::make_error_code(std::errc::no_such_file_or_directory));
     }
-    std::filesystem::create_directories(folder);
+    // Private: it holds the settings, the PINs and the log.
+    if (!platform::createPrivateFolder(folder)) {
+        throw std::filesystem::filesystem_error("cannot create the per-user data folder", folder,
+                                                std::error_code(errno, std::generic_category()));
+    }
     return platform::joinPath(folder, "settings.json");
 }
 

@@ -1,5 +1,9 @@
 #include "common/Logger.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -12,6 +16,9 @@ namespace {
 struct LogState {
     std::mutex mutex;
     std::FILE* file = nullptr;
+    std::string path;
+    std::uint64_t size = 0;  // bytes in the file, counted rather than asked for
+    std::uint64_t maxBytes = kMaxLogFileBytes;
 };
 
 // Built on first use and never destroyed, so lines logged while other static
@@ -24,6 +31,40 @@ LogState& state() {
 void writeLine(std::FILE* out, const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), out);
     std::fflush(out);
+}
+
+// The log names certificates, folders and jobs: the file is the user's alone,
+// also when an older version made it readable to others.
+std::FILE* openPrivateForAppend(const std::string& path, int extraFlags, std::uint64_t& size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | extraFlags, 0600);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    if ((st.st_mode & 077) != 0) {
+        ::fchmod(fd, st.st_mode & 0600);
+    }
+    std::FILE* file = ::fdopen(fd, "a");
+    if (file == nullptr) {
+        ::close(fd);
+        return nullptr;
+    }
+    size = static_cast<std::uint64_t>(st.st_size);
+    return file;
+}
+
+// Under the mutex: the full file becomes "<path>.1" and a new one begins. When
+// it cannot be renamed it starts over empty, so the bound holds either way.
+void rotate(LogState& s) {
+    std::fclose(s.file);
+    s.file = nullptr;
+    const std::string older = s.path + ".1";
+    const int extraFlags = std::rename(s.path.c_str(), older.c_str()) == 0 ? 0 : O_TRUNC;
+    s.file = openPrivateForAppend(s.path, extraFlags, s.size);
 }
 
 }  // namespace
@@ -67,8 +108,12 @@ void logLine(LogLevel level, std::string_view text) {
     LogState& s = state();
     std::lock_guard lock(s.mutex);
     writeLine(stderr, line);
+    if (s.file != nullptr && s.size > 0 && s.size + line.size() > s.maxBytes) {
+        rotate(s);
+    }
     if (s.file != nullptr) {
         writeLine(s.file, line);
+        s.size += line.size();
     }
 }
 
@@ -76,11 +121,11 @@ void logError(std::string_view text) {
     logLine(LogLevel::Error, text);
 }
 
-void openLogFile(const std::string& path) {
+void openLogFile(const std::string& path, std::uint64_t maxBytes) {
     LogState& s = state();
     std::lock_guard lock(s.mutex);
-    // "e": the descriptor is not inherited by child processes.
-    std::FILE* file = std::fopen(path.c_str(), "ae");
+    std::uint64_t size = 0;
+    std::FILE* file = openPrivateForAppend(path, 0, size);
     if (file == nullptr) {
         return;
     }
@@ -88,6 +133,9 @@ void openLogFile(const std::string& path) {
         std::fclose(s.file);
     }
     s.file = file;
+    s.path = path;
+    s.size = size;
+    s.maxBytes = maxBytes;
 }
 
 void flushLog() {

@@ -20,9 +20,13 @@ std::string formatLogLine(std::int64_t unixSeconds, LogLevel level, std::string_
 void logLine(LogLevel level, std::string_view text);
 void logError(std::string_view text);
 
-// Opens the file for appending (created when missing). On failure lines keep
-// going to standard error only.
-void openLogFile(const std::string& path);
+// Past this size the log file is renamed to "<path>.1" (replacing the older
+// one) and a new file begun, so no caller can fill the disk through the log.
+inline constexpr std::uint64_t kMaxLogFileBytes = 10 * 1024 * 1024;
+
+// Opens the file for appending (created when missing), private to the user
+// (0600). On failure lines keep going to standard error only.
+void openLogFile(const std::string& path, std::uint64_t maxBytes = kMaxLogFileBytes);
 void flushLog();
 
 }  // namespace velk::core

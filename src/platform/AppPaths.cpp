@@ -1,8 +1,10 @@
 #include "platform/AppPaths.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -71,9 +73,35 @@ bool createDirectories(const std::string& path) {
     if (path.empty()) {
         return false;
     }
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-    return !ec;
+    // Folder by folder, so that each one is private from its first moment.
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string prefix = path.substr(0, end);
+        struct stat st {};
+        if (!prefix.empty() && prefix.back() != '/' && ::stat(prefix.c_str(), &st) != 0) {
+            if (errno != ENOENT || (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)) {
+                return false;
+            }
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+    }
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool createPrivateFolder(const std::string& path) {
+    if (!createDirectories(path)) {
+        return false;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    if ((st.st_mode & 077) == 0 || st.st_uid != ::geteuid()) {
+        return true;  // private already, or not ours to change
+    }
+    return ::chmod(path.c_str(), st.st_mode & 0700) == 0;
 }
 
 std::string executableDir() {

@@ -13,8 +13,14 @@ namespace velk::platform {
 // separator; an empty left part yields the right part alone.
 std::string joinPath(std::string_view left, std::string_view right);
 
-// Creates every missing folder of the path; true when nothing failed.
+// Creates every missing folder of the path, each private to the user (0700);
+// true when nothing failed.
 bool createDirectories(const std::string& path);
+
+// As createDirectories, and the folder itself (one of the agent's own, such as
+// the data or the log folder) is made private when an older version left it
+// open to others: it holds settings, PINs and a log naming certificates.
+bool createPrivateFolder(const std::string& path);
 
 std::string executableDir();
 

@@ -19,4 +19,20 @@ void syncFolder(const std::string& folder);
 // Reads a whole file. Returns 0, or an errno value (ENOENT when it is missing).
 int readWholeFile(const std::string& path, std::string& contents);
 
+// Removes what interrupted writeFileAtomically(path, ...) calls left beside the
+// file: regular files named exactly "<name>.tmp-" and six letters or digits.
+// Nothing else is touched. A crash leaves such a copy behind, and it may hold
+// what the user has since deleted. Call it only while no write of that file is
+// under way. Returns how many were removed.
+int removeStaleTemporaryFiles(const std::string& path);
+
+enum class KeepMode { Move, Copy };
+
+// Keeps what is at path under the first free name of stem, stem.1, stem.2 ...
+// and never replaces an existing file. Move renames it there (a folder too);
+// Copy writes a private (0600) copy of a file and leaves the file in place.
+// Returns 0 with the name chosen in keptAs, or an errno value (EEXIST when
+// every name is taken).
+int keepUnderFreeName(const std::string& path, const std::string& stem, KeepMode mode, std::string& keptAs);
+
 }  // namespace velk::platform

@@ -12,6 +12,7 @@
 #include <openssl/sha.h>
 #include <nlohmann/json.hpp>
 
+#include "common/JsonUtils.h"
 #include "common/Logger.h"
 #include "platform/AppPaths.h"
 #include "platform/OpenSslPtr.h"
@@ -140,7 +141,8 @@ KeyProviderInfo readSidecar(const std::filesystem::path& p12Path) {
         return info;
     }
     try {
-        const nlohmann::json doc = nlohmann::json::parse(in);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const nlohmann::json doc = core::parseExternalJson(text);
         info.providerName = doc.value("provider", info.providerName);
         info.keyApi = doc.value("keyApi", std::string("ncrypt")) == "capi" ? KeyApi::Capi : KeyApi::NCrypt;
         info.pinProtected = doc.value("pinProtected", false);

@@ -255,7 +255,7 @@ TEST_F(FileSettingsTest, ReadsWhatItCanAndSkipsTheRest) {
     EXPECT_EQ(settings.activeIdentifierType(), "IND_LNCH");
     EXPECT_EQ(settings.activeCertificateId(), "C2");
     EXPECT_EQ(settings.activeApiKey(), "clear-key");
-    EXPECT_FALSE(settings.cloudEnabled());
+    EXPECT_TRUE(settings.cloudEnabled());  // "yes" does not switch the checks off
     EXPECT_EQ(settings.reserved(), std::nullopt);
 
     // Values typed in clear are protected by the save.
@@ -287,10 +287,23 @@ TEST_F(FileSettingsTest, AnActiveSenderWithoutValuesAnswersOnlyItsType) {
 
 // ---- files the store cannot use ----
 
-class UnusableFileTest : public FileSettingsTest, public testing::WithParamInterface<const char*> {};
+// Arrays nested far deeper than any settings file needs.
+std::string deeplyNested(std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+}
+
+struct UnusableCase {
+    const char* name;
+    std::string text;
+};
+void PrintTo(const UnusableCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UnusableFileTest : public FileSettingsTest, public testing::WithParamInterface<UnusableCase> {};
 
 TEST_P(UnusableFileTest, IsKeptAsBadBeforeAnythingOverwritesIt) {
-    const std::string original = GetParam();
+    const std::string original = GetParam().text;
     givenFile(original);
     LogCapture log;
     FileSettings settings(path_);
@@ -303,9 +316,118 @@ TEST_P(UnusableFileTest, IsKeptAsBadBeforeAnythingOverwritesIt) {
     EXPECT_EQ(fileJson()["senders"].size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Contents, UnusableFileTest,
-                         testing::Values("", "{\"senders\": [", "[1, 2]", "42", "{} {}", "// note\n{}",
-                                         "{\"senders\":[]} trailing"));
+INSTANTIATE_TEST_SUITE_P(
+    Contents, UnusableFileTest,
+    testing::Values(
+        UnusableCase{"Empty", ""}, UnusableCase{"Cut", "{\"senders\": ["}, UnusableCase{"Array", "[1, 2]"},
+        UnusableCase{"Number", "42"}, UnusableCase{"TwoValues", "{} {}"},
+        UnusableCase{"Comment", "// note\n{}"}, UnusableCase{"Trailing", "{\"senders\":[]} trailing"},
+        // Copied or written recursively, such a value ran the stack
+        // out at every start.
+        UnusableCase{"DeepUnderCloudKey",
+                     R"({"schemaVersion":2,"senders":[],"velkCloudPublicKey":)" + deeplyNested(100000) + "}"},
+        UnusableCase{"DeepUnderUnknownKey", R"({"senders":[{"id":"s-1"}],"x":)" + deeplyNested(100000) + "}"},
+        UnusableCase{"JustTooDeep", R"({"velkCloudIssuer":)" + deeplyNested(core::kMaxJsonDepth) + "}"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FileSettingsTest, AKeptFileIsNeverReplaced) {
+    const std::vector<std::string> originals = {"[1]", "{\"senders\": ["};
+    for (const std::string& original : originals) {
+        givenFile(original);
+        FileSettings settings(path_);
+        settings.upsertSender(sender("", "New"));
+    }
+    // A file with a value of the wrong type: its copy takes the next name too.
+    const std::string mistyped = R"({"schemaVersion":2,"senders":[{"id":"s-1","displayName":7}]})";
+    givenFile(mistyped);
+    FileSettings(path_).upsertSender(sender("s-1", "Named"));
+
+    EXPECT_EQ(readFile(path_ + ".bad"), originals[0]);
+    EXPECT_EQ(readFile(path_ + ".bad.1"), originals[1]);
+    EXPECT_EQ(readFile(path_ + ".bad.2"), mistyped);
+    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"settings.json", "settings.json.bad",
+                                                         "settings.json.bad.1", "settings.json.bad.2"}));
+}
+
+// A value of the wrong type for a key the store writes back would be dropped by
+// the next save: the original file is kept first, and the key is named.
+struct MistypedCase {
+    const char* name;
+    const char* text;
+    const char* key;  // nullptr: nothing to keep
+};
+void PrintTo(const MistypedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MistypedValueTest : public FileSettingsTest, public testing::WithParamInterface<MistypedCase> {};
+
+TEST_P(MistypedValueTest, KeepsTheOriginalBeforeTheFirstWrite) {
+    const std::string original = GetParam().text;
+    givenFile(original);
+    LogCapture log;
+    FileSettings settings(path_);
+    EXPECT_TRUE(settings.save());
+    EXPECT_TRUE(settings.save());
+    if (GetParam().key == nullptr) {
+        EXPECT_EQ(log.count("WARN", "wrong type"), 0);
+        EXPECT_EQ(folderEntries(), std::vector<std::string>{"settings.json"});
+        return;
+    }
+    EXPECT_EQ(log.count("WARN", "FileSettings: \"" + std::string(GetParam().key) +
+                                    "\" has a value of the wrong type"),
+              1);
+    EXPECT_EQ(log.count("WARN", "FileSettings: kept the settings file as " + path_ + ".bad"), 1);
+    EXPECT_EQ(readFile(path_ + ".bad"), original);
+    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"settings.json", "settings.json.bad"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, MistypedValueTest,
+    testing::Values(
+        MistypedCase{"RestUrlNumber", R"({"schemaVersion":2,"senders":[],"napRestSubmitUrl":5})",
+                     "napRestSubmitUrl"},
+        MistypedCase{"RestUrlObject", R"({"schemaVersion":2,"senders":[],"napRestStatusUrl":{"u":"x"}})",
+                     "napRestStatusUrl"},
+        MistypedCase{"ActiveIdArray",
+                     R"({"schemaVersion":2,"activeSenderId":["s-1"],"senders":[{"id":"s-1"}]})",
+                     "activeSenderId"},
+        MistypedCase{"NameNumber", R"({"schemaVersion":2,"senders":[{"id":"s-1","displayName":42}]})",
+                     "senders[0].displayName"},
+        MistypedCase{"EmailBoolean", R"({"schemaVersion":2,"senders":[{"id":"s-1","signerEmail":true}]})",
+                     "senders[0].signerEmail"},
+        MistypedCase{"IdentifierObject",
+                     R"({"schemaVersion":2,"senders":[{"id":"s-1"},{"id":"s-2","identifier":{"v":"1"}}]})",
+                     "senders[1].identifier"},
+        MistypedCase{"SenderNotAnObject", R"({"schemaVersion":2,"senders":[{"id":"s-1"},"s-2"]})",
+                     "senders[1]"},
+        // The first layout: rewritten at once, so the copy comes first.
+        MistypedCase{"LegacyCertificateNumber", R"({"identifier":"8001010000","certificateId":5})",
+                     "certificateId"},
+        MistypedCase{"LegacySendersObject", R"({"identifier":"8001010000","senders":{"id":"s-1"}})",
+                     "senders"},
+        // Nothing the store writes back is lost here.
+        MistypedCase{"UnknownKeyNumber", R"({"schemaVersion":2,"senders":[{"id":"s-1","zzz":1}],"other":[]})",
+                     nullptr},
+        MistypedCase{"NullValues",
+                     R"({"schemaVersion":2,"napRestSubmitUrl":null,"senders":[{"id":"s-1","apiKey":null}]})",
+                     nullptr},
+        MistypedCase{"CloudKeyNumber", R"({"schemaVersion":2,"senders":[],"velkCloudBaseUrl":5})", nullptr},
+        MistypedCase{"UnknownTypeName",
+                     R"({"schemaVersion":2,"senders":[{"id":"s-1","identifierType":"x"}]})", nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FileSettingsTest, ManyValuesOfTheWrongTypeDoNotFloodTheLog) {
+    json file = {{"schemaVersion", 2}, {"senders", json::array()}};
+    for (int i = 0; i < 1000; ++i) {
+        file["senders"].push_back(i);
+    }
+    givenFile(file.dump());
+    LogCapture log;
+    FileSettings settings(path_);
+    EXPECT_EQ(log.count("WARN", "wrong type"), 11);
+    EXPECT_EQ(log.count("WARN", "990 more values of the wrong type"), 1);
+}
 
 TEST_F(FileSettingsTest, AFileThatCannotBeReadIsKeptAsBadToo) {
     fs::create_directories(path_);  // a folder where the file should be
@@ -558,12 +680,47 @@ TEST_F(FileSettingsTest, CloudKeysAreHonouredAndWrittenBackUnchanged) {
     }
 }
 
-TEST_F(FileSettingsTest, ACloudKeyOfTheWrongTypeIsIgnoredButKept) {
-    givenFile(R"({"schemaVersion":1,"velkCloudEnabled":"yes","senders":[{"id":"s-1"}]})");
+TEST_F(FileSettingsTest, ACloudKeyOfTheWrongTypeIsKeptAsItWas) {
+    givenFile(R"({"schemaVersion":1,"velkCloudEnabled":"yes","velkCloudIssuer":7,"senders":[{"id":"s-1"}]})");
     FileSettings settings(path_);  // rewritten by the format upgrade
-    EXPECT_FALSE(settings.cloudEnabled());
+    EXPECT_EQ(settings.cloudIssuer(), "cloud.vezorodar.bg");
     EXPECT_EQ(fileJson()["velkCloudEnabled"], "yes");
+    EXPECT_EQ(fileJson()["velkCloudIssuer"], 7);
 }
+
+// A flag typed by hand must not silently switch the submission-token checks
+// off: only false, "false" and 0 do.
+struct CloudFlagCase {
+    const char* name;
+    const char* value;
+    bool enabled;
+    bool warned;
+};
+void PrintTo(const CloudFlagCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CloudFlagTest : public FileSettingsTest, public testing::WithParamInterface<CloudFlagCase> {};
+
+TEST_P(CloudFlagTest, ReadsAsOnUnlessPlainlyOff) {
+    givenFile(std::string(R"({"schemaVersion":2,"senders":[],"velkCloudEnabled":)") + GetParam().value + "}");
+    LogCapture log;
+    FileSettings settings(path_);
+    EXPECT_EQ(settings.cloudEnabled(), GetParam().enabled);
+    EXPECT_EQ(log.count("WARN", "velkCloudEnabled"), GetParam().warned ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, CloudFlagTest,
+    testing::Values(CloudFlagCase{"True", "true", true, false}, CloudFlagCase{"False", "false", false, false},
+                    CloudFlagCase{"TextTrue", R"("true")", true, true},
+                    CloudFlagCase{"TextFalse", R"("false")", false, true},
+                    CloudFlagCase{"One", "1", true, true}, CloudFlagCase{"Zero", "0", false, true},
+                    CloudFlagCase{"OtherText", R"("no")", true, true},
+                    CloudFlagCase{"EmptyText", R"("")", true, true},
+                    CloudFlagCase{"OtherNumber", "2", true, true}, CloudFlagCase{"Null", "null", true, true},
+                    CloudFlagCase{"Array", "[false]", true, true}, CloudFlagCase{"Object", "{}", true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- saving safely ----
 
@@ -622,6 +779,10 @@ TEST_P(InterruptedSaveTest, LeavesTheOldFileIntact) {
         // A failed save cleans up after itself.
         EXPECT_EQ(folderEntries(), std::vector<std::string>{"settings.json"});
     }
+    // What a killed writer left is removed at the next start.
+    FileSettings again(path_);
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"settings.json"});
+    EXPECT_EQ(fileText(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, InterruptedSaveTest,

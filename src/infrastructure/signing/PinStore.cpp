@@ -1,12 +1,6 @@
 #include "infrastructure/signing/PinStore.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 
 #include "common/Logger.h"
@@ -39,24 +33,45 @@ std::string PinStore::path() {
     return dir.empty() ? std::string() : platform::joinPath(dir, "pins.dat");
 }
 
+void PinStore::removeStaleCopies() {
+    std::lock_guard lock(storeMutex());
+    removeStaleCopiesOnce(path());
+}
+
+// Under the lock, so no write of pins.dat is under way. The folder follows the
+// environment (tests move it), hence once per path rather than per process.
+void PinStore::removeStaleCopiesOnce(const std::string& file) {
+    static std::string cleaned;
+    if (file.empty() || file == cleaned) {
+        return;
+    }
+    cleaned = file;
+    if (const int removed = platform::removeStaleTemporaryFiles(file); removed > 0) {
+        logLine(LogLevel::Info,
+                "PinStore: removed " + std::to_string(removed) + " stale temporary copies of pins.dat");
+    }
+}
+
 json PinStore::load() {
     const std::string file = path();
-    std::ifstream in(file, std::ios::binary);
-    if (file.empty() || !in) {
+    removeStaleCopiesOnce(file);
+    std::string text;
+    platform::ScopedWipe wipeText(text);
+    if (file.empty() || platform::readWholeFile(file, text) != 0) {
         return json::object();
     }
-    try {
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        return json::parse(text);
-    } catch (const std::exception&) {
+    // Bounded in depth: a deep document would crash the save that writes it.
+    std::optional<json> document = core::tryParseExternalJson(text);
+    if (!document) {
         logLine(LogLevel::Warn, "Corrupt pins.dat — starting fresh");
         return json::object();
     }
+    return std::move(*document);
 }
 
 bool PinStore::save(const json& document) {
     const std::string file = path();
-    if (file.empty() || !platform::createDirectories(platform::dataDir())) {
+    if (file.empty() || !platform::createPrivateFolder(platform::dataDir())) {
         return false;
     }
     std::string text;
