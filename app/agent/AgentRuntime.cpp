@@ -36,6 +36,9 @@ AgentRuntime::AgentRuntime(std::uint16_t apiPort) {
     engine_->setSigner(signer_.get());
     // The Java bridge is handed to the engine here (setZezizUrBridge) once built.
     engine_->initialise();
+    // A crash during a write may have left copies of pins.dat with PINs the
+    // user has since removed.
+    signing::PinStore::removeStaleCopies();
     restoreCachedPin();
 
     signingSession_ = std::make_unique<signing::SigningSession>(signer_.get());
