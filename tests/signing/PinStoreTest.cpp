@@ -171,5 +171,60 @@ TEST_F(PinStoreTest, ConcurrentStoresOfDifferentIdsAllLand) {
     }
 }
 
+// A deeply nested document would run the stack out when it is written back.
+TEST_F(PinStoreTest, TooDeepFileIsCorruptAndReplacedByTheNextStore) {
+    const std::string deep = R"({"Y":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    writeText(PinStore::path(), deep);
+    LogCapture log;
+    EXPECT_EQ(PinStore::get("Y"), std::nullopt);
+    EXPECT_TRUE(PinStore::remove("Y"));
+    ASSERT_TRUE(PinStore::store("X", "1234"));
+    EXPECT_EQ(log.count("WARN", "Corrupt pins.dat — starting fresh"), 3);
+    EXPECT_EQ(fileJson().size(), 1u);
+    EXPECT_EQ(PinStore::get("X"), "1234");
+}
+
+// A crash in the middle of a save leaves the writer's temporary copy, which
+// still holds a PIN the user may have removed since.
+class StaleCopiesTest : public PinStoreTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(StaleCopiesTest, AreRemovedWhileEverythingElseStays) {
+    const bool atStartUp = GetParam();
+    const std::string dir = home_.dataHome() + "/VEZORodar/";
+    writeText(dir + "pins.dat", R"({"X":"AAAA"})");
+    const std::vector<std::string> stale = {"pins.dat.tmp-a1B2c3", "pins.dat.tmp-ZZZZZZ"};
+    const std::vector<std::string> kept = {"pins.dat", "pins.dat.tmp-a1B2c", "pins.dat.tmp-a1B2c3d",
+                                           "settings.json.tmp-a1B2c3", "pins.dat.bad"};
+    for (const auto& name : stale) {
+        writeText(dir + name, R"({"Deleted":"BBBB"})");
+    }
+    for (const auto& name : kept) {
+        if (name != "pins.dat") {
+            writeText(dir + name, "x");
+        }
+    }
+    if (atStartUp) {
+        PinStore::removeStaleCopies();
+    } else {
+        EXPECT_EQ(PinStore::get("Deleted"), std::nullopt);
+    }
+    for (const auto& name : stale) {
+        EXPECT_FALSE(std::filesystem::exists(dir + name)) << name;
+    }
+    for (const auto& name : kept) {
+        EXPECT_TRUE(std::filesystem::exists(dir + name)) << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(When, StaleCopiesTest, testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "AtStartUp" : "AtFirstRead"; });
+
+TEST_F(PinStoreTest, DataFolderIsPrivate) {
+    ASSERT_TRUE(PinStore::store("X", "1234"));
+    struct stat st {};
+    ASSERT_EQ(::stat((home_.dataHome() + "/VEZORodar").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
 }  // namespace
 }  // namespace velk::signing

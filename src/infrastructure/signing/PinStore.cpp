@@ -35,17 +35,14 @@ std::string PinStore::path() {
 
 void PinStore::removeStaleCopies() {
     std::lock_guard lock(storeMutex());
-    removeStaleCopiesOnce(path());
+    removeStaleCopiesOf(path());
 }
 
-// Under the lock, so no write of pins.dat is under way. The folder follows the
-// environment (tests move it), hence once per path rather than per process.
-void PinStore::removeStaleCopiesOnce(const std::string& file) {
-    static std::string cleaned;
-    if (file.empty() || file == cleaned) {
+// Under the lock, so no write of pins.dat is under way.
+void PinStore::removeStaleCopiesOf(const std::string& file) {
+    if (file.empty()) {
         return;
     }
-    cleaned = file;
     if (const int removed = platform::removeStaleTemporaryFiles(file); removed > 0) {
         logLine(LogLevel::Info,
                 "PinStore: removed " + std::to_string(removed) + " stale temporary copies of pins.dat");
@@ -53,8 +50,13 @@ void PinStore::removeStaleCopiesOnce(const std::string& file) {
 }
 
 json PinStore::load() {
+    // Once per file: the folder follows the environment (tests move it).
+    static std::string cleaned;
     const std::string file = path();
-    removeStaleCopiesOnce(file);
+    if (file != cleaned) {
+        removeStaleCopiesOf(file);
+        cleaned = file;
+    }
     std::string text;
     platform::ScopedWipe wipeText(text);
     if (file.empty() || platform::readWholeFile(file, text) != 0) {

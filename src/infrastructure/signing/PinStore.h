@@ -22,12 +22,12 @@ public:
     // Empty when there is no per-user data folder.
     static std::string path();
     // Removes the temporary copies of pins.dat that an interrupted write left
-    // beside it (they may hold PINs since removed). Start-up calls it; every
-    // other call does it too, once per file.
+    // beside it (they may hold PINs since removed). Start-up calls it, and the
+    // first read of each pins.dat does it too.
     static void removeStaleCopies();
 
 private:
-    static void removeStaleCopiesOnce(const std::string& file);
+    static void removeStaleCopiesOf(const std::string& file);
     static core::json load();
     static bool save(const core::json& document);
     static std::optional<Bytes> protect(const std::string& pin);
