@@ -1,8 +1,10 @@
 #include "common/Logger.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -130,6 +132,88 @@ TEST(Logger, ConcurrentLinesNeverInterleave) {
             ASSERT_EQ(body.find_first_not_of(body[0]), std::string::npos) << line;
         }
     }
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0;
+}
+
+// Sets the process umask for one test and puts the old one back.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(old_); }
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    mode_t old_;
+};
+
+// The log names certificates, folders and jobs: the user's alone, also a file
+// an older version left readable to others.
+TEST(LogFile, IsPrivateToTheUser) {
+    const ScopedUmask umask(022);
+    test::TempDir dir;
+    const std::string fresh = dir.sub("fresh.log");
+    openLogFile(fresh);
+    EXPECT_EQ(modeOf(fresh), 0600u);
+
+    const std::string older = dir.sub("older.log");
+    std::ofstream(older) << "2026-01-01 00:00:00 [INFO ] Test: kept\n";
+    ASSERT_EQ(::chmod(older.c_str(), 0644), 0);
+    openLogFile(older);
+    testing::internal::CaptureStderr();
+    logLine(LogLevel::Info, "Test: appended");
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(modeOf(older), 0600u);
+    EXPECT_EQ(lines(readFile(older)).size(), 2u);
+}
+
+// Past its size the file moves to "<name>.1", replacing an older one, so the
+// log never holds more than about twice the bound on disk.
+TEST(LogFile, IsRotatedToOneOlderFilePastItsSize) {
+    test::TempDir dir;
+    const std::string path = dir.sub("VezoRodarC.log");
+    const std::string older = path + ".1";
+    constexpr std::uint64_t kBound = 4096;
+    const std::string text = "Test: " + std::string(94, 'x');  // lines of 127 bytes
+
+    testing::internal::CaptureStderr();
+    openLogFile(path, kBound);
+    for (int i = 0; i < 100; ++i) {
+        logLine(LogLevel::Info, text + std::to_string(i % 10));
+    }
+    const std::string stderrText = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(lines(stderrText).size(), 100u);
+
+    EXPECT_LE(std::filesystem::file_size(path), kBound);
+    EXPECT_LE(std::filesystem::file_size(older), kBound);
+    EXPECT_EQ(modeOf(older), 0600u);
+    EXPECT_EQ(modeOf(path), 0600u);
+    // The newest lines are whole and in order across the two files.
+    const std::string both = readFile(older) + readFile(path);
+    EXPECT_EQ(both, stderrText.substr(stderrText.size() - both.size()));
+    EXPECT_GT(lines(readFile(older)).size(), 30u);  // the older file was full
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 2u);
+}
+
+TEST(LogFile, AFileAlreadyPastItsSizeIsRotatedAtTheFirstLine) {
+    test::TempDir dir;
+    const std::string path = dir.sub("VezoRodarC.log");
+    const std::string earlier(5000, 'e');
+    std::ofstream(path) << earlier;
+    openLogFile(path, 4096);
+    testing::internal::CaptureStderr();
+    logLine(LogLevel::Info, "Test: first");
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readFile(path + ".1"), earlier);
+    EXPECT_EQ(lines(readFile(path)).size(), 1u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/AppPaths.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -61,6 +62,32 @@ TEST(AppPaths, CreateDirectoriesWithCyrillicNames) {
     EXPECT_TRUE(fs::exists(file));
     EXPECT_FALSE(createDirectories(joinPath(file, "below")));  // a file is in the way
     EXPECT_FALSE(createDirectories(""));
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0;
+}
+
+// The data and log folders hold settings, PINs and a log that names
+// certificates: each folder the agent makes is the user's alone.
+TEST(AppPaths, FoldersAreCreatedPrivate) {
+    const mode_t oldMask = ::umask(022);
+    TempDir dir;
+    EXPECT_TRUE(createDirectories(dir.sub("data/VEZORodar/Logs")));
+    for (const char* folder : {"data", "data/VEZORodar", "data/VEZORodar/Logs"}) {
+        EXPECT_EQ(modeOf(dir.sub(folder)), 0700u) << folder;
+    }
+
+    // A folder an older version made open to others is made private; the
+    // folders above it are not the agent's to change.
+    ASSERT_TRUE(fs::create_directories(dir.sub("old/VEZORodar")));
+    ::chmod(dir.sub("old").c_str(), 0755);
+    ::chmod(dir.sub("old/VEZORodar").c_str(), 0755);
+    EXPECT_TRUE(createPrivateFolder(dir.sub("old/VEZORodar")));
+    EXPECT_EQ(modeOf(dir.sub("old/VEZORodar")), 0700u);
+    EXPECT_EQ(modeOf(dir.sub("old")), 0755u);
+    ::umask(oldMask);
 }
 
 TEST(AppPaths, JoinPath) {
