@@ -125,6 +125,26 @@ INSTANTIATE_TEST_SUITE_P(Names, HardwareProviderTest,
                                          ProviderCase{"Microsoft Software Key Storage Provider", false},
                                          ProviderCase{"", false}));
 
+// A sidecar the store cannot use leaves the entry a plain software key.
+class UnusableSidecarTest : public SignerWinTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(UnusableSidecarTest, GivesTheDefaultsWithOneWarning) {
+    store_.addSoftware("entry", *user_);
+    std::ofstream(store_.path() + "/entry.json") << GetParam();
+    LogCapture log;
+    const auto list = signer_.listCertificates();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].provider, "Microsoft Software Key Storage Provider");
+    EXPECT_FALSE(list[0].hardware);
+    EXPECT_EQ(log.count("WARN", "CertStore: ignoring malformed "), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, UnusableSidecarTest,
+                         testing::Values(std::string(R"({"provider":)"), std::string(R"(["provider"])"),
+                                         std::string(R"({"provider":7})"),
+                                         std::string(R"({"provider":"Gemalto","x":)") +
+                                             std::string(100000, '[') + std::string(100000, ']') + "}"));
+
 TEST_F(SignerWinTest, PinProtectedFileWithEncryptedCertificateIsLeftOut) {
     store_.add("locked", TestPki::pkcs12(*user_, kPin, false), {{"pinProtected", true}});
     LogCapture log;
