@@ -139,11 +139,17 @@ TEST_P(UnusableSidecarTest, GivesTheDefaultsWithOneWarning) {
     EXPECT_EQ(log.count("WARN", "CertStore: ignoring malformed "), 1);
 }
 
+std::string sidecarCaseName(const testing::TestParamInfo<std::string>& info) {
+    constexpr const char* kNames[] = {"Cut", "NotAnObject", "ProviderNumber", "TooDeep"};
+    return kNames[info.index];
+}
+
 INSTANTIATE_TEST_SUITE_P(Texts, UnusableSidecarTest,
                          testing::Values(std::string(R"({"provider":)"), std::string(R"(["provider"])"),
                                          std::string(R"({"provider":7})"),
                                          std::string(R"({"provider":"Gemalto","x":)") +
-                                             std::string(100000, '[') + std::string(100000, ']') + "}"));
+                                             std::string(100000, '[') + std::string(100000, ']') + "}"),
+                         sidecarCaseName);
 
 TEST_F(SignerWinTest, PinProtectedFileWithEncryptedCertificateIsLeftOut) {
     store_.add("locked", TestPki::pkcs12(*user_, kPin, false), {{"pinProtected", true}});
