@@ -44,7 +44,9 @@ AgentRuntime::AgentRuntime(std::uint16_t apiPort) {
     signingSession_ = std::make_unique<signing::SigningSession>(signer_.get());
     jobStore_ = std::make_unique<server::JobStore>();
     signingSession_->setPinListener(
-        [engine = engine_.get()](const std::string& pin) { engine->setPin(pin); });
+        [engine = engine_.get()](const std::string& certificateId, const std::string& pin) {
+            engine->setPin(certificateId, pin);
+        });
 
     filePicker_ = std::make_unique<ui::FilePicker>();
     confirmer_ = std::make_unique<ui::UiConfirmer>();
@@ -112,7 +114,7 @@ void AgentRuntime::restoreCachedPin() {
         return;
     }
     const platform::ScopedWipe wipe(*pin);
-    engine_->setPin(*pin);
+    engine_->setPin(sender->certificateId, *pin);
     logLine(LogLevel::Info, "Restored cached PIN for active sender");
 }
 

@@ -134,7 +134,8 @@ struct VelkEngine::Impl {
     bool reconfigurePending = false;
     bool signerPending = false;
     bool bridgePending = false;
-    std::optional<std::string> pendingPin;
+    // The certificate id and the PIN typed for it.
+    std::optional<std::pair<std::string, std::string>> pendingPin;
 
     explicit Impl(std::unique_ptr<ISettingsProvider> provider) : settings(std::move(provider)) {}
     ~Impl() { dropPendingPin(); }
@@ -142,7 +143,7 @@ struct VelkEngine::Impl {
     // Under pendingMutex (or with no other user left): a PIN nobody will use.
     void dropPendingPin() {
         if (pendingPin) {
-            platform::secureWipe(*pendingPin);
+            platform::secureWipe(pendingPin->second);
             pendingPin.reset();
         }
     }
@@ -185,8 +186,8 @@ struct VelkEngine::Impl {
             session->configure(sessionIdentityFromSettings());
         }
         if (pin) {
-            session->setPin(*pin);
-            platform::secureWipe(*pin);
+            session->setPin(pin->first, pin->second);
+            platform::secureWipe(pin->second);
         }
         if (newSigner) {
             session->setSigner(*newSigner);
@@ -260,12 +261,12 @@ void VelkEngine::initialise() {
     logLine(LogLevel::Info, "VelkEngine: initialised");
 }
 
-void VelkEngine::setPin(const std::string& pin) {
+void VelkEngine::setPin(const std::string& certificateId, const std::string& pin) {
     std::lock_guard lock(impl_->pendingMutex);
     // Without a session there is nothing to hand it to (initialise resets
     // this, so a PIN given before it is lost).
     impl_->dropPendingPin();
-    impl_->pendingPin = pin;
+    impl_->pendingPin.emplace(certificateId, pin);
 }
 
 ISettingsProvider& VelkEngine::settings() {

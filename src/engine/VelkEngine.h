@@ -49,8 +49,10 @@ public:
     // Creates the session for the active sender and starts following the
     // settings. Does nothing when already initialised.
     void initialise();
-    // For the session's smart card or token; lost when given before initialise.
-    void setPin(const std::string& pin);
+    // The PIN of one certificate's smart card or token. The session presents
+    // it only while that certificate is the active one, never for another;
+    // lost when given before initialise.
+    void setPin(const std::string& certificateId, const std::string& pin);
 
     ISettingsProvider& settings();
 

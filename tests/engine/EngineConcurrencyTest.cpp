@@ -49,7 +49,7 @@ TEST_F(EngineConcurrencyTest, SettingsChangeDuringARunReachesOnlyTheNextRun) {
 
     std::thread third([&] {
         settings->setActiveSender("b");
-        engine->setPin("9999");
+        engine->setPin("CERT-b", "9999");
     });
     third.join();  // returned while run A still holds the session
 
@@ -76,7 +76,7 @@ TEST_F(EngineConcurrencyTest, ConcurrentRunsForTwoSendersAndSettingsChanges) {
             auto sender = testSender("a");
             sender.signerEmail = std::to_string(i);
             settings->upsertSender(sender);
-            engine->setPin(std::to_string(i));
+            engine->setPin("CERT-a", std::to_string(i));
         }
     });
     auto runner = [&](const std::string& senderId) {

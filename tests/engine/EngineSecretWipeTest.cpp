@@ -96,7 +96,7 @@ protected:
 
 TEST_F(EngineSecretWipeTest, APinDroppedByInitialiseIsWiped) {
     watching = true;
-    engine->setPin(pin);
+    engine->setPin("CERT-a", pin);
     engine->initialise();
     watching = false;
     EXPECT_EQ(freedWithPin.load(), 0);
@@ -105,9 +105,9 @@ TEST_F(EngineSecretWipeTest, APinDroppedByInitialiseIsWiped) {
 TEST_F(EngineSecretWipeTest, APinReplacedBeforeUseIsWiped) {
     engine->initialise();
     watching = true;
-    engine->setPin(pin);
+    engine->setPin("CERT-a", pin);
     // Longer than the first, so the held copy cannot be reused in place.
-    engine->setPin(std::string(2 * kPin.size(), 'x'));
+    engine->setPin("CERT-a", std::string(2 * kPin.size(), 'x'));
     watching = false;
     EXPECT_EQ(freedWithPin.load(), 0);
 }
@@ -115,7 +115,7 @@ TEST_F(EngineSecretWipeTest, APinReplacedBeforeUseIsWiped) {
 TEST_F(EngineSecretWipeTest, APinStillPendingWhenTheEngineGoesIsWiped) {
     engine->initialise();
     watching = true;
-    engine->setPin(pin);
+    engine->setPin("CERT-a", pin);
     engine.reset();
     watching = false;
     EXPECT_EQ(freedWithPin.load(), 0);

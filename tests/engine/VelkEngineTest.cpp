@@ -280,7 +280,7 @@ TEST_F(EngineTest, ListsAndFindsOperations) {
 }
 
 TEST_F(EngineTest, HandsPinAndSignerToTheSession) {
-    engine->setPin("lost");  // no session yet
+    engine->setPin("CERT-a", "lost");  // no session yet
     NoSigner signer;
     engine->setSigner(&signer);
     engine->initialise();
@@ -288,7 +288,7 @@ TEST_F(EngineTest, HandsPinAndSignerToTheSession) {
     EXPECT_EQ(meta.at("pin"), "");
     EXPECT_EQ(meta.at("signer"), "set");
 
-    engine->setPin("1234");
+    engine->setPin("CERT-a", "1234");
     engine->setSigner(nullptr);
     meta = metadata(run(kEchoOp));
     EXPECT_EQ(meta.at("pin"), "1234");

@@ -53,7 +53,7 @@ protected:
         engine_ = new core::VelkEngine(std::move(settings));
         engine_->setSigner(signer_);
         engine_->initialise();
-        engine_->setPin(token_->userPin());
+        engine_->setPin(token_->certificateId(kCkaId), token_->userPin());
     }
     static void TearDownTestSuite() {
         delete engine_;

@@ -175,7 +175,7 @@ TEST_F(RestFilingTest, FilesThatCannotBeSentAreReportedAndNothingGoesOut) {
 
 TEST_F(RestFilingTest, SigningGetsTheSessionsPinAndItsFailuresAreReported) {
     const std::string path = writeFile("notice.xml", "<x/>");
-    session_.setPin(kPin);
+    session_.setPin(certificateId_, kPin);
     ScriptedSigner recording(signer_);
     session_.setSigner(&recording);
     ASSERT_TRUE(etz62_.submit(&session_, path, {}).success);

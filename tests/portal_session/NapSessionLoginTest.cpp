@@ -111,10 +111,10 @@ TEST_F(NapSessionLoginTest, ConfigureKeepsTheSessionUnlessTheCertificateChanges)
 
 TEST_F(NapSessionLoginTest, ChangedPinDropsTheClientSoTheNextUseLogsInAgain) {
     ASSERT_TRUE(session_.login());
-    session_.setPin("");  // the stored PIN: nothing changes
+    session_.setPin(certificateId_, "");  // the stored PIN: nothing changes
     EXPECT_THAT(session_.cookieJarText(), HasSubstr("\tloggedIn\t"));
 
-    session_.setPin("9999");
+    session_.setPin(certificateId_, "9999");
     EXPECT_EQ(session_.pin(), "9999");
     EXPECT_EQ(session_.cookieJarText(), "");  // a new client with an empty jar
     test::LogCapture log;
@@ -126,7 +126,7 @@ TEST_F(NapSessionLoginTest, ChangedPinDropsTheClientSoTheNextUseLogsInAgain) {
 TEST_F(NapSessionLoginTest, ResetForgetsTheSessionAndKeepsIdentityPinAndLastError) {
     test::TestPortalHandler handler("dept-and-payments-report", "", "dept-and-payments-report-1");
     ASSERT_TRUE(session_.prepareFor(handler, kCompanyEik, 0)) << session_.lastError();
-    session_.setPin("1111");
+    session_.setPin(certificateId_, "1111");
     ASSERT_TRUE(session_.ensureLoggedIn());
     EXPECT_EQ(session_.findTaxpayerByEik("000"), nullptr);
     const std::string error = session_.lastError();

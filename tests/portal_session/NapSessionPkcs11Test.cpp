@@ -59,12 +59,12 @@ std::vector<std::chrono::milliseconds> NapSessionPkcs11Test::sleeps_;
 
 // First: once the token accepted a PIN, the engine stays logged in.
 TEST_F(NapSessionPkcs11Test, WrongPinFailsAndANewPinGetsANewClient) {
-    session_->setPin("0000");
+    session_->setPin(session_->identity().certificateId, "0000");
     EXPECT_FALSE(session_->ensureLoggedIn());
     EXPECT_THAT(session_->lastError(),
                 testing::HasSubstr("(Оригинално: Problem with the local SSL certificate)"));
 
-    session_->setPin(token_->userPin());
+    session_->setPin(session_->identity().certificateId, token_->userPin());
     EXPECT_TRUE(session_->ensureLoggedIn()) << session_->lastError();
     EXPECT_EQ(agency_->sessionsOpened(), 1);
     const auto qes = agency_->login().requestsTo("/auth/login/qes");
@@ -74,7 +74,7 @@ TEST_F(NapSessionPkcs11Test, WrongPinFailsAndANewPinGetsANewClient) {
 }
 
 TEST_F(NapSessionPkcs11Test, TokenSessionIsReusedAndRenewedWhenItExpires) {
-    session_->setPin(token_->userPin());
+    session_->setPin(session_->identity().certificateId, token_->userPin());
     ASSERT_TRUE(session_->ensureLoggedIn());
     const int opened = agency_->sessionsOpened();
     ASSERT_TRUE(session_->ensureLoggedIn());

@@ -25,7 +25,7 @@ TEST(ServerConcurrencyTest, ConcurrentRunsForTwoSenders) {
             auto sender = testSender("b");
             sender.signerEmail = std::to_string(i);
             harness.settings().upsertSender(sender);
-            harness.engine().setPin(std::to_string(i));
+            harness.engine().setPin("CERT-b", std::to_string(i));
         }
     });
     auto runner = [&](const std::string& id) {

@@ -83,7 +83,7 @@ TEST(SigningSessionTest, ListenerIsNotCalledWithoutPin) {
     EchoSigner signer;
     SigningSession session(&signer);
     int calls = 0;
-    session.setPinListener([&](const std::string&) { ++calls; });
+    session.setPinListener([&](const std::string&, const std::string&) { ++calls; });
     EXPECT_EQ(calls, 0);
 }
 
@@ -91,9 +91,9 @@ TEST(SigningSessionTest, NewListenerReplacesAndReleasesTheOldOne) {
     EchoSigner signer;
     SigningSession session(&signer);
     auto token = std::make_shared<int>(0);
-    session.setPinListener([token](const std::string&) {});
+    session.setPinListener([token](const std::string&, const std::string&) {});
     EXPECT_EQ(token.use_count(), 2);
-    session.setPinListener([](const std::string&) {});
+    session.setPinListener([](const std::string&, const std::string&) {});
     EXPECT_EQ(token.use_count(), 1);
 }
 

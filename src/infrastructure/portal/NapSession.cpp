@@ -86,6 +86,8 @@ struct NapSession::Impl {
 
     SessionIdentity identity;
     std::string pin;
+    // The certificate the PIN was given for.
+    std::string pinCertificateId;
     signing::ISigner* signer = nullptr;
     java::ZezizUrBridge* zezizUrBridge = nullptr;
     bool loggedIn = false;
@@ -131,18 +133,26 @@ void NapSession::configure(SessionIdentity identity) {
     }
 }
 
-void NapSession::setPin(const std::string& pin) {
-    if (pin == impl_->pin) {
+void NapSession::setPin(const std::string& certificateId, const std::string& pin) {
+    if (certificateId == impl_->pinCertificateId && pin == impl_->pin) {
         return;
     }
+    const bool presentedBefore = !this->pin().empty();
     platform::secureWipe(impl_->pin);
     impl_->pin = pin;
+    impl_->pinCertificateId = certificateId;
     // The PIN is baked into the client's key set-up. The flags stay, but
     // without a client the next ensureLoggedIn cannot probe and logs in again.
-    impl_->httpClient.reset();
+    if (presentedBefore || !this->pin().empty()) {
+        impl_->httpClient.reset();
+    }
 }
 
 const std::string& NapSession::pin() const {
+    static const std::string kNone;
+    if (impl_->pin.empty() || impl_->pinCertificateId != impl_->identity.certificateId) {
+        return kNone;
+    }
     return impl_->pin;
 }
 
@@ -201,7 +211,7 @@ void NapSession::resetProcessCachesForTests() {
 
 http::HttpClient& NapSession::httpClient() {
     if (!impl_->httpClient) {
-        impl_->httpClient = http::HttpClient::forPortal(impl_->identity.certificateId, impl_->pin);
+        impl_->httpClient = http::HttpClient::forPortal(impl_->identity.certificateId, pin());
     }
     return *impl_->httpClient;
 }

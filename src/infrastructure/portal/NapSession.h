@@ -67,7 +67,10 @@ public:
 
     // Configuration, from the engine. None of these touch the network.
     void configure(SessionIdentity identity);
-    void setPin(const std::string& pin);
+    // The PIN typed or remembered for one certificate. It is presented only
+    // while that certificate is the session's own, never for another.
+    void setPin(const std::string& certificateId, const std::string& pin);
+    // The PIN for the session's certificate; empty when none was given for it.
     const std::string& pin() const;
     void setSigner(signing::ISigner* signer);
     signing::ISigner* signer() const;

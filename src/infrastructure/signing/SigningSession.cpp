@@ -13,7 +13,7 @@ SigningSession::~SigningSession() {
 void SigningSession::setPinListener(PinListener listener) {
     pinListener_ = std::move(listener);
     if (pinListener_ && !pin_.empty()) {
-        pinListener_(pin_);
+        pinListener_(certificateId_, pin_);
     }
 }
 

@@ -7,11 +7,11 @@ namespace velk::signing {
 
 class ISigner;
 
-// Holds the process's signer (not owned), the PIN it was told of and a
-// listener told of that PIN. Used on the start-up thread only.
+// Holds the process's signer (not owned), the PIN it was told of with the
+// certificate it belongs to, and a listener told of both. Used on the start-up thread only.
 class SigningSession {
 public:
-    using PinListener = std::function<void(const std::string& pin)>;
+    using PinListener = std::function<void(const std::string& certificateId, const std::string& pin)>;
 
     explicit SigningSession(ISigner* signer);
     ~SigningSession();
@@ -23,6 +23,7 @@ public:
 
 private:
     ISigner* signer_;
+    std::string certificateId_;
     std::string pin_;
     PinListener pinListener_;
 };
