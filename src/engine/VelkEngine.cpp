@@ -167,7 +167,7 @@ struct VelkEngine::Impl {
     // last run.
     void applyPending() {
         bool reconfigure = false;
-        std::optional<std::string> pin;
+        std::optional<std::pair<std::string, std::string>> pin;
         std::optional<signing::ISigner*> newSigner;
         std::optional<infra::java::ZezizUrBridge*> newBridge;
         {
