@@ -77,6 +77,9 @@ struct ResultsQuery {
     std::string eik;
     std::optional<int> year;
     std::optional<int> month;
+    // The document a caller looks for; a paged listing reads further pages
+    // until it shows up. Empty: the first page is enough.
+    std::string documentId;
 
     ResultsQuery() = default;
     explicit ResultsQuery(std::string eik, std::optional<int> year = std::nullopt,

@@ -37,10 +37,17 @@ json fallbackFor(const SchemaField& field) {
     }
 }
 
+// Every text of a result came from outside at some point (pages, headers,
+// files, the parser's messages); the answer is UTF-8 JSON whose writer throws
+// on anything else, so broken bytes become U+FFFD here, at the last step.
+json utf8Text(std::string_view value) {
+    return toValidUtf8(value);
+}
+
 json stringArray(const std::vector<std::string>& texts) {
     json array = json::array();
-    for (const auto& text : texts) {
-        array.push_back(text);
+    for (const auto& item : texts) {
+        array.push_back(utf8Text(item));
     }
     return array;
 }
@@ -102,14 +109,14 @@ json cellToJson(std::string_view text, const SchemaField& field) {
             // A single text is never split into elements.
             return json::array();
         default:
-            return std::string(text);
+            return utf8Text(text);
     }
 }
 
 json genericEnvelope(const InquiryResult& result) {
     json columns = json::array();
     for (const auto& column : result.columns) {
-        columns.push_back({{"id", column.id}, {"label", column.label}});
+        columns.push_back({{"id", utf8Text(column.id)}, {"label", utf8Text(column.label)}});
     }
     json rows = json::array();
     for (const auto& row : result.rows) {
@@ -117,7 +124,7 @@ json genericEnvelope(const InquiryResult& result) {
     }
     json metadata = json::object();
     for (const auto& [key, value] : result.metadata) {
-        metadata[key] = value;
+        metadata[toValidUtf8(key)] = utf8Text(value);
     }
     return {{"columns", std::move(columns)}, {"rows", std::move(rows)}, {"metadata", std::move(metadata)}};
 }
@@ -141,9 +148,12 @@ json projectInquiryResult(const ResultSchema& schema, const InquiryResult& resul
 
 json projectSubmissionResult(const ResultSchema& schema, const SubmissionResult& result) {
     if (schema.fields.empty()) {
-        return {{"success", result.success},           {"incomeNumber", result.incomeNumber},
-                {"documentId", result.documentId},     {"submissionDate", result.submissionDate},
-                {"errorMessage", result.errorMessage}, {"nativeErrors", stringArray(result.nativeErrors)}};
+        return {{"success", result.success},
+                {"incomeNumber", utf8Text(result.incomeNumber)},
+                {"documentId", utf8Text(result.documentId)},
+                {"submissionDate", utf8Text(result.submissionDate)},
+                {"errorMessage", utf8Text(result.errorMessage)},
+                {"nativeErrors", stringArray(result.nativeErrors)}};
     }
     json out = json::object();
     for (const auto& field : schema.fields) {
@@ -152,21 +162,21 @@ json projectSubmissionResult(const ResultSchema& schema, const SubmissionResult&
         if (name == "success") {
             value = result.success;
         } else if (name == "incomeNumber") {
-            value = result.incomeNumber;
+            value = utf8Text(result.incomeNumber);
         } else if (name == "documentId") {
-            value = result.documentId;
+            value = utf8Text(result.documentId);
         } else if (name == "submissionDate") {
-            value = result.submissionDate;
+            value = utf8Text(result.submissionDate);
         } else if (name == "errorMessage") {
-            value = result.errorMessage;
+            value = utf8Text(result.errorMessage);
         } else if (name == "nativeErrors") {
             value = stringArray(result.nativeErrors);
         } else if (name == "rawBody") {
-            value = result.rawBody;
+            value = utf8Text(result.rawBody);
         } else if (name == "rawBodyContentType") {
-            value = result.rawBodyContentType;
+            value = utf8Text(result.rawBodyContentType);
         } else if (name == "rawBodyUrl") {
-            value = result.rawBodyUrl;
+            value = utf8Text(result.rawBodyUrl);
         }
         out[name] = std::move(value);
     }

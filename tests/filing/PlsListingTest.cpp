@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "fakes/agency/FormBody.h"
 #include "features/dec731/Dec731Declaration.h"
 #include "features/odit/OditFileDeclaration.h"
 #include "filing/FilingTest.h"
@@ -122,6 +123,80 @@ TEST_F(PlsListingTest, AjaxRepliesWithoutRowsOrNotJson) {
             // The parser quotes the page, which need not be UTF-8.
             EXPECT_TRUE(isValidUtf8(result.metadata.at("error")));
         }
+    }
+}
+
+// The "start" of each listing request, in order.
+std::vector<std::string> listingStarts(const std::vector<test::RecordedRequest>& requests) {
+    std::vector<std::string> starts;
+    for (const test::RecordedRequest& request : requests) {
+        for (const test::FormBodyField& field : test::parseFormBody(request.body)) {
+            if (field.rawName == "start") {
+                starts.push_back(field.value);
+            }
+        }
+    }
+    return starts;
+}
+
+TEST_F(PlsListingTest, AjaxListingReadsOnUntilTheDocumentSoughtIsListed) {
+    struct Case {
+        int documents;       // in the fake's listing, filed in order
+        std::string sought;  // "" for none
+        std::vector<std::string> starts;
+        std::size_t rows;
+    };
+    const std::vector<Case> cases = {
+        {250, "", {"0"}, 100},
+        {250, "1010", {"0"}, 100},
+        {250, "1240", {"0", "100", "200"}, 250},
+        {150, "999", {"0", "100"}, 150},         // the short page is the last
+        {200, "999", {"0", "100", "200"}, 200},  // an empty page too
+        {1200, "999", {"0", "100", "200", "300", "400", "500", "600", "700", "800", "900"}, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.documents) + " documents, sought '" + c.sought + "'");
+        agency_.pls().forgetDocuments();
+        for (int i = 0; i < c.documents; ++i) {
+            agency_.pls().addDocument(
+                document("dec2009.ipubxmldec", kCompanyEik, std::to_string(1000 + i), 2024, 1));
+        }
+        ResultsQuery query(kCompanyEik);
+        query.documentId = c.sought;
+        const std::size_t before = portal_.requestsTo(kAjaxPath).size();
+        const InquiryResult result = ajax(query);
+        const auto requests = portal_.requestsTo(kAjaxPath);
+        EXPECT_EQ(listingStarts({requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end()}),
+                  c.starts);
+        EXPECT_EQ(result.rows.size(), c.rows);
+        EXPECT_EQ(result.metadata.at("count"), std::to_string(c.rows));
+        EXPECT_EQ(result.metadata.count("error"), 0u);
+        // The first page's reply is the raw body.
+        EXPECT_THAT(result.rawBody, HasSubstr("\"DOCID\":\"1000\""));
+    }
+}
+
+TEST_F(PlsListingTest, AFailingLaterPageEndsTheReadingWithItsError) {
+    std::string firstPage = R"({"data":[)";
+    for (int i = 0; i < 100; ++i) {
+        firstPage += std::string(i == 0 ? "" : ",") + R"({"DOCID":")" + std::to_string(i) + R"("})";
+    }
+    firstPage += "]}";
+    for (const Reply& later : {Reply::text(502, "down"), Reply::json(200, "[1e400]")}) {
+        SCOPED_TRACE(later.body);
+        portal_.on("POST", kAjaxPath, [&](const test::RecordedRequest& request) {
+            return listingStarts({request}) == std::vector<std::string>{"0"} ? Reply::json(200, firstPage)
+                                                                             : later;
+        });
+        ResultsQuery query(kCompanyEik);
+        query.documentId = "500";
+        const InquiryResult result = ajax(query);
+        EXPECT_EQ(result.rows.size(), 100u);
+        EXPECT_THAT(result.metadata.at("error"),
+                    later.status == 502 ? StartsWith("HTTP 502 при четене на списъка")
+                                        : StartsWith("Невалиден JSON отговор: [json.exception.out_of_range"));
+        EXPECT_EQ(result.metadata.count("count"), 0u);
+        EXPECT_EQ(result.rawBody, firstPage);
     }
 }
 

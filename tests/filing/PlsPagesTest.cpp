@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "features/high_fisc_risk/HighFiscRiskDeclaration.h"
 #include "infrastructure/http/ResponseText.h"
@@ -57,7 +58,7 @@ TEST(RowDocumentId, FindsPidOrIpdocIdWithBlanksAndQuotes) {
 }
 
 // One table for the whole reading of a reply page.
-TEST(ClassifyPlsReply, ReadsRefusalsBeforeAcceptances) {
+TEST(ClassifyPlsReply, ReadsTheVisibleTextRefusalsFirst) {
     const std::vector<std::pair<std::string, PlsReplyVerdict>> cases = {
         {"<h3>Файлът е приет успешно.</h3>", PlsReplyVerdict::Accepted},
         {"<h3>ФАЙЛЪТ Е ПРИЕТ</h3>", PlsReplyVerdict::Accepted},
@@ -69,8 +70,16 @@ TEST(ClassifyPlsReply, ReadsRefusalsBeforeAcceptances) {
         {"Статус: неприет", PlsReplyVerdict::Failed},
         {"Файлът е отхвърлен.", PlsReplyVerdict::Failed},
         {"Грешка: успешно само частично", PlsReplyVerdict::Failed},
-        {"Приет успешно.<script>window.onerror = function () {};</script>", PlsReplyVerdict::Failed},
+        // Markup says nothing of the filing: the visible text decides.
+        {"Приет успешно.<script>window.onerror = function () {};</script>", PlsReplyVerdict::Accepted},
+        {"<div class=\"ERROR\">Файлът е приет.</div>", PlsReplyVerdict::Accepted},
+        {"<img src=\"logo.png\" onerror=\"this.remove()\"><style>.error{}</style><p>Приет</p>",
+         PlsReplyVerdict::Accepted},
+        {"<p class=\"success\">Файлът не е приет.</p>", PlsReplyVerdict::Failed},
+        // Without a word in the visible text, the whole page decides.
         {"<div class=\"ERROR\">x</div>", PlsReplyVerdict::Failed},
+        {"<p>pid=5</p><script>alert('Грешка')</script>", PlsReplyVerdict::Failed},
+        {"<p>pid=5</p><script>report('success')</script>", PlsReplyVerdict::Accepted},
         {"Заявката е получена. pid=12", PlsReplyVerdict::Unrecognised},
         {"", PlsReplyVerdict::Unrecognised},
     };
@@ -178,15 +187,30 @@ TEST(ResponseText, FindsTheContentTypeInAnySpelling) {
     EXPECT_EQ(http::findHeader({{"Content-Length", "1"}}, "Content-Type"), std::nullopt);
 }
 
+// Its charset when it names one; windows-1251 when it names none and the
+// bytes are not UTF-8; otherwise UTF-8 with the broken bytes replaced.
 TEST(ResponseText, ConvertsByTheCharsetAndRepairsTheRest) {
     const std::string cp1251 = "\xD0\xE5\xE7\xF3\xEB\xF2\xE0\xF2";  // "Резултат"
-    EXPECT_EQ(http::bodyAsUtf8(cp1251, "text/html; charset=windows-1251"), "Резултат");
-    EXPECT_EQ(http::bodyAsUtf8(cp1251, "text/html;Charset=\"CP1251\""), "Резултат");
-    EXPECT_EQ(http::bodyAsUtf8("Резултат", "text/html; charset=utf-8"), "Резултат");
-    EXPECT_EQ(http::bodyAsUtf8("a\xFF", ""), "a\xEF\xBF\xBD");
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+        {cp1251, "text/html; charset=windows-1251", "Резултат"},
+        {cp1251, "text/html;Charset=\"CP1251\"", "Резултат"},
+        {"Резултат", "text/html; charset=utf-8", "Резултат"},
+        {cp1251, "", "Резултат"},
+        {cp1251, "text/html", "Резултат"},
+        {"a\xFF", "", "aя"},
+        {"Резултат", "", "Резултат"},
+        {"pid=1", "text/html; charset=windows-1251", "pid=1"},
+        {"a\xFF", "text/html; charset=utf-8", "a\xEF\xBF\xBD"},
+        {"a\xFF", "text/html; charset=iso-8859-5", "a\xEF\xBF\xBD"},
+    };
+    for (const auto& [body, contentType, text] : cases) {
+        EXPECT_EQ(http::bodyAsUtf8(body, contentType), text) << contentType << " " << body;
+    }
     EXPECT_EQ(http::utf8ContentType("text/html; charset=windows-1251"), "text/html; charset=utf-8");
     EXPECT_EQ(http::utf8ContentType("application/json"), "application/json; charset=utf-8");
     EXPECT_EQ(http::utf8ContentType(""), "text/html; charset=utf-8");
+    // A header's bytes reach the answer: they are made UTF-8 too.
+    EXPECT_EQ(http::utf8ContentType("text/h\xFFtml; charset=x"), "text/h\xEF\xBF\xBDtml; charset=utf-8");
 }
 
 }  // namespace

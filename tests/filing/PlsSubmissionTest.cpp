@@ -4,6 +4,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "fakes/agency/FormBody.h"
 #include "features/dec731/Dec731Declaration.h"
 #include "features/odit/OditFileDeclaration.h"
 #include "filing/FilingTest.h"
@@ -20,6 +21,7 @@ using test::Reply;
 using test::ScriptedSigner;
 using test::UploadOutcome;
 using testing::Each;
+using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::Not;
 using testing::StartsWith;
@@ -35,9 +37,10 @@ int currentYear() {
     return local.tm_year + 1900;
 }
 
+// An empty charset sends the type without one.
 Reply htmlReply(int status, std::string body, std::string charset = "utf-8") {
     Reply reply = Reply::text(status, std::move(body));
-    reply.contentType = "text/html; charset=" + charset;
+    reply.contentType = charset.empty() ? "text/html" : "text/html; charset=" + charset;
     return reply;
 }
 
@@ -180,6 +183,17 @@ TEST_F(PlsSubmissionTest, ReplyPagesAreReadByTheirWordsPidAndCharset) {
              "<p>\xC4\xEE\xEA\xF3\xEC\xE5\xED\xF2\xFA\xF2 \xED\xE5 \xE5 \xEF\xF0\xE8\xE5\xF2. pid=78</p>",
              "windows-1251"),
          false, "78", "Документът не е приет. pid=78"},
+        // No charset and not UTF-8: windows-1251, so the refusal reads as one.
+        {htmlReply(
+             200,
+             "<p>\xC4\xEE\xEA\xF3\xEC\xE5\xED\xF2\xFA\xF2 \xED\xE5 \xE5 \xEF\xF0\xE8\xE5\xF2. pid=79</p>",
+             ""),
+         false, "79", "Документът не е приет. pid=79"},
+        // Markup that mentions errors does not refuse an accepted page.
+        {htmlReply(200,
+                   "<style>.error{color:red}</style><img src=\"l.png\" onerror=\"hide(this)\">"
+                   "<div class=\"error\"></div><h3>Файлът е приет успешно.</h3> pid=80"),
+         true, "80", ""},
         {htmlReply(200, "<h3>Грешка</h3> <p>успешно</p>"), false, "", "Грешка успешно"},
         {htmlReply(200, "<p>НЕУСПЕШНО подаване</p>"), false, "", "НЕУСПЕШНО подаване"},
     };
@@ -214,6 +228,36 @@ TEST_F(PlsSubmissionTest, WithoutAPidTheFirstListedRowCompletesTheReceipt) {
     EXPECT_EQ(result.documentId, "4001");
     EXPECT_EQ(result.incomeNumber, "2400004001");
     EXPECT_EQ(result.submissionDate, "01.03.2025");
+}
+
+TEST_F(PlsSubmissionTest, TheNewFilingIsLookedForPastTheListingsFirstPage) {
+    for (int i = 0; i < 150; ++i) {
+        test::PlsDocument earlier;
+        earlier.module = "dec2009.ipubxmldec";
+        earlier.eik = kCompanyEik;
+        earlier.pid = std::to_string(3000 + i);
+        earlier.incomeNumber = "23" + earlier.pid;
+        earlier.incomeDate = "01.03.2024";
+        earlier.year = 2025;
+        earlier.month = 3;
+        agency_.pls().addDocument(earlier);
+    }
+    const SubmissionResult result = fileAudit(writeFile("audit.xml", "<a/>"), auditParams());
+    ASSERT_TRUE(result.success) << result.errorMessage;
+    EXPECT_EQ(result.documentId, "5001");
+    EXPECT_EQ(result.incomeNumber, "2400005001");
+    EXPECT_EQ(result.submissionDate, "15.04.2025");
+    std::vector<std::string> windows;
+    for (const test::RecordedRequest& listing : portal_.requestsTo(kAjaxListing)) {
+        std::string start;
+        std::string length;
+        for (const test::FormBodyField& field : test::parseFormBody(listing.body)) {
+            start = field.rawName == "start" ? field.value : start;
+            length = field.rawName == "length" ? field.value : length;
+        }
+        windows.push_back(start + "+" + length);
+    }
+    EXPECT_THAT(windows, ElementsAre("0+100", "100+100"));
 }
 
 TEST_F(PlsSubmissionTest, AnAcceptedFilingStaysAcceptedWhenTheListingCannotBeRead) {

@@ -272,6 +272,17 @@ TEST_F(RestFilingTest, TheApisRefusalsBecomeTheMessage) {
     result = etz62_.submit(&session_, path, {});
     EXPECT_THAT(result.errorMessage, StartsWith("HTTP 502 — "));
     EXPECT_TRUE(isValidUtf8(result.errorMessage));
+
+    // A 2xx answer the JSON reader cannot take is reported like bad text,
+    // whatever the reader's failure: the filing never ends in a throw.
+    for (const std::string& body :
+         {std::string(R"({"documentId":"9002","entryNumber":1e400})"),
+          R"({"documentId":)" + std::string(100000, '[') + std::string(100000, ']') + "}"}) {
+        agency_.api().on("POST", kSubmitPath, Reply::json(200, body));
+        ASSERT_NO_THROW(result = etz62_.submit(&session_, path, {}));
+        EXPECT_FALSE(result.success);
+        EXPECT_THAT(result.errorMessage, StartsWith("json parse: [json.exception."));
+    }
 }
 
 }  // namespace

@@ -158,6 +158,62 @@ TEST_F(ResultInquiriesTest, RestResultFailures) {
     EXPECT_EQ(meta(run("etz62_result", notice_), "error"), "Грешка в заявката");
 }
 
+// Receipts and pages that declare no charset: UTF-8 when they are, else
+// windows-1251, as the agency writes them.
+TEST_F(ResultInquiriesTest, TextWithoutACharsetIsReadAsWindows1251UnlessItIsUtf8) {
+    const std::string cp1251 = "\xC2\xF5\xEE\xE4\xFF\xF9 \xB9 1";  // "Входящ № 1"
+    struct Case {
+        std::string answer;
+        std::string body;
+    };
+    const std::vector<Case> cases = {
+        {R"({"documentId":"9001","base64FullHtmlResultInfo":")" + base64Encode(std::string_view(cp1251)) +
+             R"("})",
+         "Входящ № 1"},
+        {R"({"documentId":"9001","base64HtmlResult":")" + base64Encode(std::string_view(cp1251)) + R"("})",
+         "Входящ № 1"},
+        {R"({"documentId":"9001","base64Result":")" + base64Encode(std::string_view(cp1251)) + R"("})",
+         "Входящ № 1"},
+        {R"({"documentId":"9001","base64Result":")" + base64Encode(std::string_view("Входящ № 2")) + R"("})",
+         "Входящ № 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        agency_.api().on("POST", kResultPath, Reply::json(200, c.answer));
+        const InquiryResult result = run("etz62_result", notice_);
+        EXPECT_EQ(meta(result, "status"), "ok");
+        EXPECT_EQ(meta(result, "rawBody"), c.body);
+    }
+
+    agency_.pls().addDocument(plsDocument("dec2009.ipubxsd_val_dec", "5002", "2400005002", 2025, 0));
+    Reply page = Reply::text(200, "<p>" + cp1251 + "</p>");
+    page.contentType = "text/html";
+    portal_.on("GET", "/pls/pub/DEC2009.IPUBXSD_VAL_DEC.showResult", page);
+    const InquiryResult result = run("dec731_result", {{"documentId", "5002"}, {"eik", kCompanyEik}});
+    EXPECT_EQ(meta(result, "rawBody"), "<p>Входящ № 1</p>");
+    EXPECT_EQ(meta(result, "rawBodyContentType"), "text/html; charset=utf-8");
+}
+
+// Whatever bytes a header or an answer carries, the result is UTF-8 JSON (run
+// checks that it serialises) and the failure is the reader's, not a throw.
+TEST_F(ResultInquiriesTest, BrokenHeadersAndAnswersStillMakeAResult) {
+    agency_.pls().addDocument(plsDocument("dec2009.ipubxsd_val_dec", "5002", "2400005002", 2025, 0));
+    Reply page = Reply::text(200, "<p>ok</p>");
+    page.contentType = "text/h\xFFtml; charset=utf-8";
+    portal_.on("GET", "/pls/pub/DEC2009.IPUBXSD_VAL_DEC.showResult", page);
+    const InquiryResult result = run("dec731_result", {{"documentId", "5002"}, {"eik", kCompanyEik}});
+    EXPECT_EQ(meta(result, "status"), "ok");
+    EXPECT_EQ(meta(result, "rawBodyContentType"), "text/h\xEF\xBF\xBDtml; charset=utf-8");
+
+    agency_.api().on("POST", kResultPath,
+                     Reply::json(200, R"({"documentId":"9001","base64Result":"eA==","entryDate":1e400})"));
+    InquiryResult answer;
+    ASSERT_NO_THROW(answer = run("etz62_result", notice_));
+    EXPECT_EQ(meta(answer, "status"), "error");
+    EXPECT_THAT(meta(answer, "error"), StartsWith("json parse: [json.exception.out_of_range.406]"));
+    EXPECT_EQ(meta(answer, "rawBody"), "<absent>");
+}
+
 TEST_F(ResultInquiriesTest, IncomeStatementResultPagesComeInUtf8) {
     agency_.pls().addDocument(plsDocument("dec2009.ipubxsd_val_dec", "5002", "2400005002", 2025, 0));
     for (const char* typeId : {"dec731_result", "dec736_result"}) {
@@ -219,6 +275,15 @@ TEST_F(ResultInquiriesTest, AuditFileResultIsItsListingRowOfAnyPeriod) {
     result = run("odit_result", {{"documentId", "99"}, {"eik", kCompanyEik}});
     EXPECT_EQ(meta(result, "status"), "error");
     EXPECT_EQ(meta(result, "error"), "Документ с ID 99 не е намерен в листинга.");
+
+    // Past the first hundred documents the listing is read on, page by page.
+    for (int i = 0; i < 130; ++i) {
+        agency_.pls().addDocument(plsDocument("dec2009.ipubxmldec", std::to_string(1000 + i), "1", 2024, 1));
+    }
+    agency_.pls().addDocument(plsDocument("dec2009.ipubxmldec", "7777", "2500007777", 2025, 3));
+    result = run("odit_result", {{"documentId", "7777"}, {"eik", kCompanyEik}});
+    EXPECT_EQ(meta(result, "status"), "ok");
+    EXPECT_THAT(meta(result, "rawBody"), HasSubstr("\"incomeNumber\":\"2500007777\""));
 
     EXPECT_EQ(meta(run("odit_result", {{"eik", kCompanyEik}}), "error"), "documentId е задължителен");
     EXPECT_EQ(meta(run("odit_result", {{"documentId", "61"}}), "error"), "eik е задължителен");

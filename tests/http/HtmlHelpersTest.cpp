@@ -107,5 +107,25 @@ TEST(HtmlToText, OneTrimmedLineOfText) {
     }
 }
 
+TEST(HtmlVisibleText, DropsCommentsScriptsAndStyles) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"<p class=\"error\">ok</p>", "ok"},
+        {"a<script>window.onerror = f;</script>b", "a b"},
+        {"a<SCRIPT type=\"x\">if (a<b) err();</Script >b", "a b"},
+        {"a<style>.error { color: red }</style>b", "a b"},
+        {"a<!-- error > here -->b", "a b"},
+        {"a<script>never closed", "a"},
+        {"a<!-- never closed", "a"},
+        // Only those element names: <scripts> and <styled> are other tags.
+        {"<scripts>a</scripts><styled>b</styled>", "a b"},
+        {"a<script>x</scripts>y</script>b", "a b"},
+        {"a <> b", "a <> b"},
+        {"", ""},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(htmlVisibleText(in), out) << in;
+    }
+}
+
 }  // namespace
 }  // namespace velk::core::infra::http

@@ -283,6 +283,48 @@ TEST(ProjectSubmissionResultTest, ByFieldNameOnly) {
               R"({"rawBodyUrl":"https://example.invalid/doc"})");
 }
 
+// Texts from outside may hold any bytes; the JSON writer throws on a string
+// that is not UTF-8, so each projection hands on U+FFFD in their place.
+TEST(ProjectionUtf8Test, BrokenBytesBecomeReplacementCharactersEverywhere) {
+    const std::string broken = "a\xFF\xC3";
+    const std::string repaired = "a\xEF\xBF\xBD\xEF\xBF\xBD";
+    InquiryResult inquiry;
+    inquiry.columns = {{"id", broken}};
+    inquiry.rows = {{broken}};
+    inquiry.metadata = {{"status", broken}, {broken, "x"}};
+    SubmissionResult submission;
+    submission.incomeNumber = broken;
+    submission.documentId = broken;
+    submission.submissionDate = broken;
+    submission.errorMessage = broken;
+    submission.nativeErrors = {broken};
+    submission.rawBody = broken;
+    submission.rawBodyContentType = broken;
+    submission.rawBodyUrl = broken;
+    const ResultSchema inquirySchema{
+        "R", {field("status", FieldType::String), table("rows", {field("id", FieldType::String)})}};
+    const ResultSchema submissionSchema{
+        "S",
+        {field("incomeNumber", FieldType::String), field("documentId", FieldType::String),
+         field("submissionDate", FieldType::String), field("errorMessage", FieldType::String),
+         field("nativeErrors", FieldType::StringArray), field("rawBody", FieldType::String),
+         field("rawBodyContentType", FieldType::String), field("rawBodyUrl", FieldType::String)}};
+    const std::vector<std::pair<const char*, nlohmann::json>> projections = {
+        {"typed inquiry", projectInquiryResult(inquirySchema, inquiry)},
+        {"envelope", genericEnvelope(inquiry)},
+        {"typed submission", projectSubmissionResult(submissionSchema, submission)},
+        {"six keys", projectSubmissionResult(ResultSchema{}, submission)},
+    };
+    for (const auto& [name, projection] : projections) {
+        std::string text;
+        ASSERT_NO_THROW(text = projection.dump()) << name;
+        EXPECT_EQ(text.find("\xFF"), std::string::npos) << name;
+        EXPECT_NE(text.find(repaired), std::string::npos) << name;
+    }
+    EXPECT_EQ(projectInquiryResult(inquirySchema, inquiry)["status"], repaired);
+    EXPECT_EQ(genericEnvelope(inquiry)["metadata"][repaired], "x");
+}
+
 // Restores the process locale, C and C++, when the test ends.
 class LocaleGuard {
 public:

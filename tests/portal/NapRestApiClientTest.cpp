@@ -153,6 +153,8 @@ TEST_F(NapRestApiClientTest, AnswersMapToResults) {
         }
         return s;
     }();
+    // Deep enough to run the stack out of anything that recurses per level.
+    const std::string deep = std::string(200000, '[') + std::string(200000, ']');
     struct Case {
         const char* name;
         Reply reply;
@@ -168,6 +170,10 @@ TEST_F(NapRestApiClientTest, AnswersMapToResults) {
         {"an array", Reply::json(200, "[1,2]"), false, "", ""},
         {"not JSON", Reply::text(200, "<html>ok</html>"), false, "json parse: ", ""},
         {"JSON with trailing text", Reply::json(200, R"({"documentId":1} x)"), false, "json parse: ", ""},
+        // Every JSON failure reads as a parse failure; none leaves the client.
+        {"a number out of range", Reply::json(200, R"({"documentId":"D2","entryNumber":1e400})"), false,
+         "json parse: [json.exception.out_of_range.406]", ""},
+        {"nested too deep", Reply::json(200, R"({"documentId":)" + deep + "}"), false, "json parse: ", ""},
         {"400 JSON error", Reply::json(400, R"({"error":"bad request"})"), false,
          R"(HTTP 400 — {"error":"bad request"})", ""},
         {"500 empty", Reply::text(500, ""), false, "HTTP 500", ""},
@@ -182,7 +188,9 @@ TEST_F(NapRestApiClientTest, AnswersMapToResults) {
         EXPECT_EQ(result.httpStatus, c.reply.status) << c.name;
         EXPECT_EQ(result.rawBody, c.reply.body) << c.name;
         EXPECT_EQ(result.documentId, c.documentId) << c.name;
-        if (c.errorMessage == "json parse: ") {
+        if (c.errorMessage.starts_with("json parse: [")) {
+            EXPECT_EQ(result.errorMessage.rfind(c.errorMessage, 0), 0u) << c.name;
+        } else if (c.errorMessage == "json parse: ") {
             EXPECT_EQ(result.errorMessage.rfind("json parse: [json.exception.parse_error", 0), 0u) << c.name;
         } else {
             EXPECT_EQ(result.errorMessage, c.errorMessage) << c.name;

@@ -1,16 +1,15 @@
 #include "features/common/DebtPaymentsPortal.h"
 
 #include <exception>
+#include <limits>
 #include <utility>
 
+#include "common/AgencyEndpoints.h"
+#include "common/JsonUtils.h"
+#include "common/TextUtils.h"
 #include "features/common/PortalInquiryOutcome.h"
 #include "infrastructure/portal/NapSession.h"
 #include "infrastructure/portal/PortalHeaders.h"
-
-#include <limits>
-
-#include "common/AgencyEndpoints.h"
-#include "common/TextUtils.h"
 
 namespace velk::core::features {
 
@@ -43,7 +42,7 @@ std::optional<nlohmann::json> fetchObligations(infra::portal::NapSession& sessio
         return std::nullopt;
     }
     try {
-        nlohmann::json reply = nlohmann::json::parse(result.rawBody);
+        nlohmann::json reply = parseExternalJson(result.rawBody);
         if (!reply.is_array()) {
             markFailed(result, "Неочакван JSON — не е масив");
             return std::nullopt;

@@ -49,10 +49,12 @@ operations::InquiryResult OditResultInquiry::run(infra::portal::NapSession* sess
     if (eik.empty()) {
         return operations::errorResult(result, "eik е задължителен");
     }
-    // No year and no month: a filing of any period is found.
+    // No year and no month: a filing of any period is found, on whichever
+    // page of the listing it stands.
     const OditFileDeclaration declaration;
-    const operations::InquiryResult listing =
-        declaration.fetchResults(session, operations::ResultsQuery(eik));
+    operations::ResultsQuery query(eik);
+    query.documentId = documentId;
+    const operations::InquiryResult listing = declaration.fetchResults(session, query);
     if (const auto error = listing.metadata.find("error"); error != listing.metadata.end()) {
         return operations::errorResult(result, toValidUtf8(error->second));
     }

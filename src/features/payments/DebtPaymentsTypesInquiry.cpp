@@ -4,6 +4,7 @@
 #include <exception>
 #include <optional>
 
+#include "common/JsonUtils.h"
 #include "common/Logger.h"
 #include "features/common/DebtPaymentsPortal.h"
 #include "features/common/PortalInquiryOutcome.h"
@@ -152,7 +153,7 @@ operations::InquiryResult DebtPaymentsTypesInquiry::run(infra::portal::NapSessio
     }
 
     try {
-        const json reply = json::parse(result.rawBody);
+        const json reply = parseExternalJson(result.rawBody);
         const json& table = unwrapTable(reply);
         if (!table.is_array()) {
             markFailed(result, "Неочакван отговор — не е JSON масив");

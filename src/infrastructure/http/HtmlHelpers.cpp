@@ -73,6 +73,63 @@ std::vector<std::string> scanElements(std::string_view html, std::string_view op
     return out;
 }
 
+// Whether the element name at pos ends there: "<script>" and "<script src>"
+// open a script, "<scripts>" does not.
+bool endsName(std::string_view html, std::size_t pos) {
+    return pos >= html.size() || isSpace(html[pos]) || html[pos] == '>' || html[pos] == '/';
+}
+
+// The page without comments and without what script and style elements hold;
+// each dropped piece leaves a tag's blank behind.
+std::string withoutHiddenParts(std::string_view html) {
+    std::string out;
+    out.reserve(html.size());
+    std::size_t pos = 0;
+    while (pos < html.size()) {
+        const std::size_t open = html.find('<', pos);
+        if (open == std::string_view::npos) {
+            out.append(html.substr(pos));
+            break;
+        }
+        out.append(html.substr(pos, open - pos));
+        std::size_t resume = std::string_view::npos;
+        bool hidden = false;
+        if (html.substr(open, 4) == "<!--") {
+            const std::size_t end = html.find("-->", open + 4);
+            resume = end == std::string_view::npos ? end : end + 3;
+            hidden = true;
+        } else {
+            for (std::string_view name : {std::string_view("script"), std::string_view("style")}) {
+                if (findNoCase(html.substr(open + 1, name.size()), name, 0) != 0 ||
+                    !endsName(html, open + 1 + name.size())) {
+                    continue;
+                }
+                const std::string closing = "</" + std::string(name);
+                std::size_t end = open + 1 + name.size();
+                while ((end = findNoCase(html, closing, end)) != std::string_view::npos &&
+                       !endsName(html, end + closing.size())) {
+                    end += closing.size();
+                }
+                const std::size_t tagEnd = end == std::string_view::npos ? end : html.find('>', end);
+                resume = tagEnd == std::string_view::npos ? tagEnd : tagEnd + 1;
+                hidden = true;
+                break;
+            }
+        }
+        if (!hidden) {
+            out.push_back('<');
+            pos = open + 1;
+            continue;
+        }
+        out.push_back(' ');
+        if (resume == std::string_view::npos) {
+            break;
+        }
+        pos = resume;
+    }
+    return out;
+}
+
 void replaceAll(std::string& text, std::string_view entity, std::string_view replacement) {
     std::size_t pos = 0;
     while ((pos = text.find(entity, pos)) != std::string::npos) {
@@ -180,6 +237,10 @@ std::string htmlToText(std::string_view html) {
         }
     }
     return trim(collapsed);
+}
+
+std::string htmlVisibleText(std::string_view html) {
+    return htmlToText(withoutHiddenParts(html));
 }
 
 }  // namespace velk::core::infra::http

@@ -54,7 +54,8 @@ std::optional<std::string> findHeader(const HttpHeaders& headers, std::string_vi
 }
 
 std::string bodyAsUtf8(std::string_view body, std::string_view contentType) {
-    if (isWindows1251(charsetOf(contentType))) {
+    const std::string charset = charsetOf(contentType);
+    if (isWindows1251(charset) || (charset.empty() && !isValidUtf8(body))) {
         return cp1251ToUtf8(body);
     }
     return toValidUtf8(body);
@@ -62,7 +63,7 @@ std::string bodyAsUtf8(std::string_view body, std::string_view contentType) {
 
 std::string utf8ContentType(std::string_view contentType) {
     const std::string_view mediaType = trimView(contentType.substr(0, contentType.find(';')));
-    return std::string(mediaType.empty() ? std::string_view("text/html") : mediaType) + "; charset=utf-8";
+    return (mediaType.empty() ? std::string("text/html") : toValidUtf8(mediaType)) + "; charset=utf-8";
 }
 
 }  // namespace velk::core::infra::http

@@ -151,8 +151,10 @@ RestApiResult NapRestApiClient::parseRestResponse(const http::HttpResponse& resp
     }
     json answer;
     try {
-        answer = json::parse(response.body);
-    } catch (const json::parse_error& e) {
+        answer = parseExternalJson(response.body);
+    } catch (const json::exception& e) {
+        // A number out of range ("1e400") fails like bad text: no exception
+        // may leave the client, or an accepted filing would end as a throw.
         result.errorMessage = std::string("json parse: ") + e.what();
         return result;
     }

@@ -268,7 +268,7 @@ void NapSession::refreshCsrfToken() {
     const http::HttpResponse response = httpClient().get(portalUrl("/auth/users/me"), PortalJsonHeaders);
     if (isSuccess(response.status) && !response.body.empty()) {
         try {
-            const json reply = json::parse(response.body);
+            const json reply = parseExternalJson(response.body);
             if (reply.is_object()) {
                 const auto it = reply.find("_csrf");
                 if (it != reply.end() && it->is_string()) {
@@ -329,7 +329,7 @@ const std::vector<Taxpayer>& NapSession::listTaxpayers() {
     }
     std::vector<Taxpayer> list;
     try {
-        const json reply = json::parse(response.body);
+        const json reply = parseExternalJson(response.body);
         if (!reply.is_array()) {
             warn("NapSession::listTaxpayers: unexpected body — " + loggable(response.body, 200));
             impl_->lastError = "Неочакван JSON — не е масив";
@@ -374,7 +374,7 @@ const std::vector<Category>& NapSession::categories() {
         }
         std::vector<Category> catalogue;
         try {
-            const json reply = json::parse(response.body);
+            const json reply = parseExternalJson(response.body);
             if (!reply.is_array()) {
                 return std::nullopt;
             }
@@ -461,7 +461,7 @@ std::optional<SelectedTaxpayer> NapSession::httpSelectTaxpayer(std::int64_t tin)
     }
     SelectedTaxpayer selected;
     try {
-        const json reply = json::parse(response.body);
+        const json reply = parseExternalJson(response.body);
         selected.tin = jsonInt64(reply, "tin");
         selected.pin = jsonText(reply, "pin");
         selected.tpId = jsonText(reply, "tpId");

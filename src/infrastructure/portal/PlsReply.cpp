@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "infrastructure/http/HtmlHelpers.h"
+
 namespace velk::core::infra::portal {
 
 namespace {
@@ -21,10 +23,8 @@ bool containsAny(std::string_view text, const std::array<std::string_view, N>& w
     return false;
 }
 
-}  // namespace
-
-PlsReplyVerdict classifyPlsReply(std::string_view page) {
-    const std::string lowered = toLowerCyrillic(std::string(page));
+PlsReplyVerdict classifyWords(std::string_view text) {
+    const std::string lowered = toLowerCyrillic(std::string(text));
     if (containsAny(lowered, kRefusalWords)) {
         return PlsReplyVerdict::Failed;
     }
@@ -32,6 +32,13 @@ PlsReplyVerdict classifyPlsReply(std::string_view page) {
         return PlsReplyVerdict::Accepted;
     }
     return PlsReplyVerdict::Unrecognised;
+}
+
+}  // namespace
+
+PlsReplyVerdict classifyPlsReply(std::string_view page) {
+    const PlsReplyVerdict shown = classifyWords(http::htmlVisibleText(page));
+    return shown != PlsReplyVerdict::Unrecognised ? shown : classifyWords(page);
 }
 
 std::string toLowerCyrillic(std::string text) {

@@ -12,10 +12,12 @@ enum class PlsReplyVerdict {
     Unrecognised,  // names neither
 };
 
-// Searches the whole page, lowered with toLowerCyrillic, for the words of one
-// table. The refusal words are tried first: "неуспешно" contains "успешно"
-// and "не е приет" contains "приет". A page that mentions "error" anywhere,
-// in a script too, counts as failed.
+// Searches the page's visible text (htmlVisibleText), lowered with
+// toLowerCyrillic, for the words of one table: markup such as class="error"
+// or an onerror handler says nothing of the filing. Only when the visible
+// text holds no word of either table is the whole page searched, scripts
+// and attributes included. The refusal words are tried first: "неуспешно"
+// contains "успешно" and "не е приет" contains "приет".
 PlsReplyVerdict classifyPlsReply(std::string_view page);
 
 // UTF-8 text with A-Z and the basic Cyrillic capitals А-Я (D0 90 - D0 AF)

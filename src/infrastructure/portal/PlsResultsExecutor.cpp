@@ -21,6 +21,11 @@ namespace {
 using operations::InquiryResult;
 using operations::ResultsQuery;
 
+// The listing is read in pages of this many documents; a document sought is
+// looked for on at most kMaxAjaxPages of them.
+constexpr std::size_t kAjaxPageLength = 100;
+constexpr std::size_t kMaxAjaxPages = 10;
+
 // The listing's columns in the DataTables request, in their order.
 constexpr std::array<const char*, 9> kAjaxColumns = {"",       "UIN",      "PERIOD", "INNO",      "INNODATE",
                                                      "SIGNER", "USERINFO", "DOCID",  "HAS_RESULT"};
@@ -35,14 +40,10 @@ std::string httpFailure(std::int32_t status) {
 
 // Names go on the wire as written here, brackets and all; the client escapes
 // the values only.
-http::FormFields ajaxListingForm() {
+http::FormFields ajaxListingForm(std::size_t start) {
     http::FormFields form = {
-        {"draw", "1"},
-        {"start", "0"},
-        {"length", "100"},
-        {"search[value]", ""},
-        {"search[regex]", "false"},
-        {"choice", "1"},
+        {"draw", "1"},         {"start", std::to_string(start)}, {"length", std::to_string(kAjaxPageLength)},
+        {"search[value]", ""}, {"search[regex]", "false"},       {"choice", "1"},
         {"searchstr", ""},
     };
     for (std::size_t i = 0; i < kAjaxColumns.size(); ++i) {
@@ -81,17 +82,30 @@ InquiryResult startedListing(std::string body, std::string contentType, std::str
     return result;
 }
 
-void addAjaxRows(InquiryResult& result, const json& reply, const ResultsQuery& query) {
+// What one page of the AJAX listing held.
+struct AjaxPage {
+    std::size_t documents = 0;  // elements of its "data" array
+    bool holdsSought = false;   // one of them is the query's documentId
+};
+
+AjaxPage addAjaxRows(InquiryResult& result, const json& reply, const ResultsQuery& query) {
+    AjaxPage page;
     if (!reply.is_object()) {
-        return;
+        return page;
     }
     const auto data = reply.find("data");
     if (data == reply.end() || !data->is_array()) {
-        return;
+        return page;
     }
+    page.documents = data->size();
     for (const json& element : *data) {
         if (!element.is_object()) {
             continue;
+        }
+        // Sought among all documents: one outside the period is no reason
+        // to read further.
+        if (!query.documentId.empty() && stringMember(element, "DOCID") == query.documentId) {
+            page.holdsSought = true;
         }
         const PlsPeriod period = parsePlsPeriod(stringMember(element, "PERIOD"));
         if (differs(query.year, period.year) || differs(query.month, period.month)) {
@@ -102,6 +116,7 @@ void addAjaxRows(InquiryResult& result, const json& reply, const ResultsQuery& q
                                numberText(period.year), stringMember(element, "INNO"),
                                stringMember(element, "INNODATE"), stringMember(element, "DOCID")});
     }
+    return page;
 }
 
 void addHtmlRows(InquiryResult& result, const std::string& page, const ResultsQuery& query) {
@@ -131,26 +146,43 @@ InquiryResult PlsResultsExecutor::fetchResultsAjax(NapSession& session,
         return listingError(session.lastError());
     }
     const std::string url = std::string(AgencyEndpoints::kPortalBaseUrl) + "/pls/pub/" + page;
-    logLine(LogLevel::Info, "PlsResultsExecutor(AJAX): POST " + url);
     const http::HttpHeaders headers = {
         {"Accept", "application/json, text/javascript, */*; q=0.01"},
         {"X-Requested-With", "XMLHttpRequest"},
     };
-    PortalResponse response = session.httpPostForm(url, ajaxListingForm(), headers);
-    if (!isSuccess(response.status)) {
-        return listingError(httpFailure(response.status));
+    // The first page starts the result and keeps its raw body; a document
+    // sought and not yet listed sends the reader on to the next page, until
+    // a page comes back short or the cap is reached. A later page that
+    // fails ends the reading with its error and the rows read so far.
+    InquiryResult result;
+    for (std::size_t index = 0; index < kMaxAjaxPages; ++index) {
+        const std::size_t start = index * kAjaxPageLength;
+        logLine(LogLevel::Info, "PlsResultsExecutor(AJAX): POST " + url +
+                                    (index == 0 ? std::string() : " (start=" + std::to_string(start) + ")"));
+        PortalResponse response = session.httpPostForm(url, ajaxListingForm(start), headers);
+        if (!isSuccess(response.status)) {
+            if (index == 0) {
+                return listingError(httpFailure(response.status));
+            }
+            result.metadata["error"] = httpFailure(response.status);
+            return result;
+        }
+        if (index == 0) {
+            result = startedListing(response.body, "application/json", url);
+        }
+        json reply;
+        try {
+            reply = parseExternalJson(response.body);
+        } catch (const json::exception& e) {
+            // The parser quotes what it read, which need not be UTF-8.
+            result.metadata["error"] = toValidUtf8(std::string("Невалиден JSON отговор: ") + e.what());
+            return result;
+        }
+        const AjaxPage read = addAjaxRows(result, reply, query);
+        if (query.documentId.empty() || read.holdsSought || read.documents < kAjaxPageLength) {
+            break;
+        }
     }
-
-    InquiryResult result = startedListing(response.body, "application/json", url);
-    json reply;
-    try {
-        reply = json::parse(response.body);
-    } catch (const json::exception& e) {
-        // The parser quotes what it read, which need not be UTF-8.
-        result.metadata["error"] = toValidUtf8(std::string("Невалиден JSON отговор: ") + e.what());
-        return result;
-    }
-    addAjaxRows(result, reply, query);
     result.metadata["count"] = std::to_string(result.rows.size());
     return result;
 }

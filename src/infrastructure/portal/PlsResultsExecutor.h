@@ -16,9 +16,10 @@ class NapSession;
 // "error", no "status"); nothing is thrown for a bad reply. Stateless.
 class PlsResultsExecutor {
 public:
-    // The DataTables endpoint `page` below the PLS base (the audit file's).
-    // Rows are narrowed to the query's year and month where a row's period
-    // names them.
+    // The DataTables endpoint `page` below the PLS base (the audit file's),
+    // 100 documents a page. Rows are narrowed to the query's year and month
+    // where a row's period names them. With a documentId in the query, the
+    // next pages are read while it is not listed, up to 10 pages in all.
     static operations::InquiryResult fetchResultsAjax(NapSession& session,
                                                       const operations::IPortalHandler& declaration,
                                                       const std::string& page,

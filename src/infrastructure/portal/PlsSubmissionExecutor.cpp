@@ -255,7 +255,8 @@ SubmissionResult PlsSubmissionExecutor::submit(NapSession& session,
         return result;
     }
     session.sleep(kListingDelay);
-    const operations::ResultsQuery query(eik, year, month);
+    operations::ResultsQuery query(eik, year, month);
+    query.documentId = result.documentId;
     const operations::InquiryResult listing = declaration.fetchResults(&session, query);
     logLine(LogLevel::Info, "PlsSubmissionExecutor: post-submit fetchResults returned " +
                                 std::to_string(listing.rows.size()) + " row(s)");

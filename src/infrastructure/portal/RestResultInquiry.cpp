@@ -7,6 +7,7 @@
 #include "common/CodeTables.h"
 #include "common/TextUtils.h"
 #include "infrastructure/http/HttpClient.h"
+#include "infrastructure/http/ResponseText.h"
 #include "infrastructure/portal/NapRestApiClient.h"
 #include "infrastructure/portal/NapSession.h"
 #include "infrastructure/portal/TaxpayerPinType.h"
@@ -27,9 +28,10 @@ InquiryResult failWith(InquiryResult& result, const std::string& message) {
     return operations::errorResult(result, toValidUtf8(message));
 }
 
+// The API's texts as they came, made UTF-8 (an error page's body need not be).
 void setIfNotEmpty(InquiryResult& result, const char* key, const std::string& value) {
     if (!value.empty()) {
-        result.metadata[key] = value;
+        result.metadata[key] = toValidUtf8(value);
     }
 }
 
@@ -88,12 +90,13 @@ InquiryResult RestResultInquiry::run(NapSession& session, const operations::Para
         return failWith(result, answer.errorMessage);
     }
 
+    // A receipt declares no charset: read by the pages' rule.
     if (!answer.base64FullHtmlResultInfo.empty()) {
-        result.metadata["rawBody"] = toValidUtf8(base64ToText(answer.base64FullHtmlResultInfo));
+        result.metadata["rawBody"] = http::bodyAsUtf8(base64ToText(answer.base64FullHtmlResultInfo), "");
     } else if (!answer.base64HtmlResult.empty()) {
-        result.metadata["rawBody"] = toValidUtf8(base64ToText(answer.base64HtmlResult));
+        result.metadata["rawBody"] = http::bodyAsUtf8(base64ToText(answer.base64HtmlResult), "");
     } else if (!answer.base64Result.empty()) {
-        result.metadata["rawBody"] = toValidUtf8(base64ToText(answer.base64Result));
+        result.metadata["rawBody"] = http::bodyAsUtf8(base64ToText(answer.base64Result), "");
         result.metadata["rawBodyContentType"] = "text/plain; charset=utf-8";
     }
     setIfNotEmpty(result, "documentId", answer.documentId);

@@ -102,16 +102,12 @@ std::string moduleOf(const std::string& path, std::string_view prefix, std::stri
     return lower.substr(start, lower.size() - start - suffix.size());
 }
 
-// The DataTables request the agency's listing page sends.
+// The DataTables request the agency's listing page sends; "start" and
+// "length" choose the page and are checked apart.
 std::map<std::string, std::string> expectedAjaxForm() {
     std::map<std::string, std::string> form = {
-        {"draw", "1"},
-        {"start", "0"},
-        {"length", "100"},
-        {"search[value]", ""},
-        {"search[regex]", "false"},
-        {"choice", "1"},
-        {"searchstr", ""},
+        {"draw", "1"},   {"start", ""},     {"length", ""}, {"search[value]", ""}, {"search[regex]", "false"},
+        {"choice", "1"}, {"searchstr", ""},
     };
     const char* data[] = {"",       "UIN",      "PERIOD", "INNO",      "INNODATE",
                           "SIGNER", "USERINFO", "DOCID",  "HAS_RESULT"};
@@ -127,7 +123,22 @@ std::map<std::string, std::string> expectedAjaxForm() {
     return form;
 }
 
-std::string ajaxFormProblem(const RecordedRequest& r) {
+// The rows a DataTables request asks for: from "start", at most "length".
+struct AjaxWindow {
+    std::size_t start = 0;
+    std::size_t length = 0;
+};
+
+// A count as the listing page writes it: decimal digits, nothing else.
+std::optional<std::size_t> countField(const std::string& text) {
+    const std::optional<std::int64_t> value = core::parseInt64(text);
+    if (!value || *value < 0 || *value > 1000000 || std::to_string(*value) != text) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(*value);
+}
+
+std::string ajaxFormProblem(const RecordedRequest& r, AjaxWindow& window) {
     if (r.header("X-Requested-With") != "XMLHttpRequest") {
         return "no X-Requested-With: XMLHttpRequest";
     }
@@ -149,15 +160,26 @@ std::string ajaxFormProblem(const RecordedRequest& r) {
         if (it == sent.end()) {
             return "no field " + name;
         }
-        if (it->second != value) {
+        if (it->second != value && name != "start" && name != "length") {
             return "field " + name + " is '" + it->second + "'";
         }
     }
+    const std::optional<std::size_t> start = countField(sent["start"]);
+    const std::optional<std::size_t> length = countField(sent["length"]);
+    if (!start || !length || *length == 0) {
+        return "start '" + sent["start"] + "', length '" + sent["length"] + "'";
+    }
+    window = {*start, *length};
     return {};
 }
 
+// Markup as the agency's pages carry it: "error" in a style sheet, a class
+// and an image's error handler, none of it visible.
 std::string acceptedPage(const PlsDocument& document) {
-    return "<html><head><title>Подаване на файл</title></head><body>\n"
+    return "<html><head><title>Подаване на файл</title>\n"
+           "<style>.error { color: #c00; }</style></head><body>\n"
+           "<img src=\"/img/logo.png\" onerror=\"this.style.display='none'\">\n"
+           "<div class=\"error\" hidden></div>\n"
            "<h3>Файлът е приет успешно.</h3>\n<p>Входящ № " +
            document.incomeNumber + "</p>\n<a href=\"" + core::asciiUpper(document.module) +
            ".showResult?pid=" + document.pid + "\">Резултат от проверката</a>\n</body></html>";
@@ -188,9 +210,11 @@ std::string listingPage(const std::vector<PlsDocument>& documents) {
     return page + "</table></body></html>";
 }
 
-json ajaxListing(const std::vector<PlsDocument>& documents) {
+// The documents in filing order, the window's part of them in "data".
+json ajaxListing(const std::vector<PlsDocument>& documents, const AjaxWindow& window) {
     json rows = json::array();
-    for (const PlsDocument& document : documents) {
+    for (std::size_t i = window.start; i < documents.size() && i - window.start < window.length; ++i) {
+        const PlsDocument& document = documents[i];
         rows.push_back({
             {"UIN", document.eik},
             {"PERIOD", document.month > 0 ? twoDigits(document.month) + "." + std::to_string(document.year)
@@ -344,11 +368,12 @@ void PlsRoutes::install(TestServer& portal, TestServer& login, LiveCheck live, T
         if (!eik) {
             return state->refuse(refusal);
         }
-        if (const std::string problem = ajaxFormProblem(r); !problem.empty()) {
+        AjaxWindow window;
+        if (const std::string problem = ajaxFormProblem(r, window); !problem.empty()) {
             return state->refuse({400, problem});
         }
         return Reply::json(
-            200, core::dumpCompact(ajaxListing(state->documentsOf(std::string(kAuditModule), *eik))));
+            200, core::dumpCompact(ajaxListing(state->documentsOf(std::string(kAuditModule), *eik), window)));
     });
 
     portal.onPrefix("GET", std::string(kPlsBase), [state, selected](const RecordedRequest& r) {
@@ -386,6 +411,11 @@ void PlsRoutes::queueUploadOutcomes(const std::vector<UploadOutcome>& outcomes) 
 void PlsRoutes::addDocument(PlsDocument document) {
     std::lock_guard lock(state_->mutex);
     state_->documents.push_back(std::move(document));
+}
+
+void PlsRoutes::forgetDocuments() {
+    std::lock_guard lock(state_->mutex);
+    state_->documents.clear();
 }
 
 std::vector<PlsDocument> PlsRoutes::documents() const {

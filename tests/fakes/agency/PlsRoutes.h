@@ -40,7 +40,9 @@ struct PlsDocument {
 //   signingCertificateV2 naming the certificate the session logged in with;
 // - POST "!dec2009.ipubxmldec.ajaxListDocuments": the DataTables request
 //   with its 61 fields (names unescaped) and its two headers; JSON "data"
-//   rows of the audit files of the selected taxpayer, the texts as strings;
+//   rows of the audit files of the selected taxpayer in filing order, the
+//   texts as strings: "length" of them from the "start"th, "recordsTotal"
+//   all of them;
 // - GET "<module>.linkDocuments": an HTML table, one onmouseover row per
 //   document of the module and taxpayer, the year in the sixth cell;
 // - GET "<module>.showResult?pid=N": the document's result page; those of
@@ -64,6 +66,7 @@ public:
     void queueUploadOutcomes(const std::vector<UploadOutcome>& outcomes);
     // A document the listings show as if filed earlier.
     void addDocument(PlsDocument document);
+    void forgetDocuments();
     std::vector<PlsDocument> documents() const;
     std::vector<std::string> rejections() const;
 
