@@ -1,0 +1,254 @@
+// The built agent on an X display, as a user meets it: a web application
+// posts a real run to the local API, the sender picker appears on the screen,
+// and the run goes to the agency only when the user presses "Избери".
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "e2e/DialogDriver.h"
+#include "e2e/Subprocess.h"
+#include "e2e/TestDesktop.h"
+#include "fakes/LoopbackHosts.h"
+#include "fakes/agency/FakeAgency.h"
+#include "support/CertStoreFolder.h"
+#include "support/TempDir.h"
+
+namespace velk::test {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+// Generous, for slow CI machines; every wait still ends.
+constexpr std::chrono::seconds kDeadline{60};
+
+constexpr const char* kPickerTitle = "VELK Agent — Избор на подател";
+constexpr const char* kSenderId = "s-00000000e2e1";
+constexpr const char* kSenderName = "Тестова фирма ЕООД";
+constexpr const char* kOrigin = "https://app.example.test";
+constexpr const char* kEik = "123456789";
+constexpr const char* kObligations = "/api/base/debt-payments";
+
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// One answer of the local API.
+struct Answer {
+    int status = 0;  // 0: no answer (connection failed or timed out)
+    std::string body;
+};
+
+// Every request any host of the fake agency received.
+std::size_t agencyContacts(FakeAgency& agency) {
+    return agency.portal().requests().size() + agency.login().requests().size() +
+           agency.api().requests().size();
+}
+
+class AgentOnDisplayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        try {
+            desktop_ = std::make_unique<TestDesktop>(home_.dir().sub("desktop"));
+        } catch (const std::exception& e) {
+            FAIL() << e.what();
+        }
+        driver_ = std::make_unique<DialogDriver>(*desktop_, VELK_E2E_SCRIPT_DIR, home_.dir().str());
+
+        // A certificate of the agency's test CA, with its key in the store
+        // (no PIN), and the one sender that uses it.
+        const TestIdentity identity = hosts_.pki().issue();
+        CertStoreFolder().addSoftware("e2e-sender", identity);
+        writeSettings(identity.thumbprint());
+    }
+
+    void TearDown() override {
+        // The agent first: a run still waiting for its answer ends with it.
+        if (agent_) {
+            agent_->stop();
+        }
+    }
+
+    std::string agentFolder() const { return home_.dataHome() + "/VEZORodar"; }
+    std::string log() const { return readFile(agentFolder() + "/Logs/VezoRodarC.log"); }
+
+    void writeSettings(const std::string& certificateId) const {
+        std::filesystem::create_directories(agentFolder());
+        const json settings = {{"schemaVersion", 2},
+                               {"activeSenderId", kSenderId},
+                               {"senders",
+                                {{{"id", kSenderId},
+                                  {"displayName", kSenderName},
+                                  {"identifier", kEik},
+                                  {"identifierType", "BUS_BULSTAT"},
+                                  {"certificateId", certificateId},
+                                  {"signerEmail", ""},
+                                  {"apiKey", ""}}}}};
+        std::ofstream(agentFolder() + "/settings.json") << settings.dump(2);
+    }
+
+    // The agent on the test's display, its seams pointed at the fake agency.
+    void startAgent() {
+        auto environment = desktop_->environment();
+        const std::map<std::string, std::string> own = {{"HOME", home_.dir().str()},
+                                                        {"XDG_DATA_HOME", home_.dataHome()},
+                                                        {"XDG_CONFIG_HOME", home_.configHome()},
+                                                        {"QT_QPA_PLATFORM", "xcb"},
+                                                        {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+                                                        {"LANG", "C.UTF-8"},
+                                                        {"VELK_TEST_PORT", std::to_string(port_)},
+                                                        {"VELK_TEST_CONNECT_TO", hosts_.connectToEntries()},
+                                                        {"VELK_TEST_CA_FILE", hosts_.caFile()}};
+        for (const auto& [name, value] : own) {
+            environment[name] = value;
+        }
+        agent_ = std::make_unique<Subprocess>(Subprocess::Options{
+            {VELK_AGENT_EXE}, isolatedEnvironment(environment), home_.dir().sub("agent.log"), false});
+    }
+
+    httplib::Client client() const {
+        httplib::Client http("127.0.0.1", port_);
+        http.set_connection_timeout(5);
+        // A run waits for the user; the dialog's own deadline comes first.
+        http.set_read_timeout(3 * kDeadline.count());
+        return http;
+    }
+
+    bool waitUntilServing() const {
+        const auto end = std::chrono::steady_clock::now() + kDeadline;
+        while (agent_->running() && std::chrono::steady_clock::now() < end) {
+            if (auto answer = client().Get("/api/health"); answer && answer->status == 200) {
+                return true;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+    // Posts a real run (no test token) as the web application at kOrigin
+    // does; the answer comes once the user has answered the picker.
+    std::shared_future<Answer> postRun(const std::string& typeId, const json& params) {
+        auto run = std::async(std::launch::async, [this, typeId, body = params.dump()] {
+                       const auto answer = client().Post(
+                           "/api/v1/operations/" + typeId,
+                           {{"X-Velk-Sender-Id", kSenderId}, {"Origin", kOrigin}}, body, "application/json");
+                       return answer ? Answer{answer->status, answer->body} : Answer{};
+                   }).share();
+        runs_.push_back(run);
+        return run;
+    }
+
+    static bool answered(const std::shared_future<Answer>& run, std::chrono::seconds deadline) {
+        return run.wait_for(deadline) == std::future_status::ready;
+    }
+
+    std::string diagnostics() const {
+        return "\n--- agent ---\n" + (agent_ ? agent_->output() : std::string()) + "\n--- log ---\n" + log() +
+               "\n--- desktop ---\n" + desktop_->diagnostics();
+    }
+
+    IsolatedHome home_;
+    LoopbackHosts hosts_;
+    FakeAgency agency_{hosts_};
+    const int port_ = freePort();
+    std::unique_ptr<TestDesktop> desktop_;
+    std::unique_ptr<DialogDriver> driver_;
+    // Declared before the agent, so they are joined after it has gone.
+    std::vector<std::shared_future<Answer>> runs_;
+    std::unique_ptr<Subprocess> agent_;
+};
+
+TEST_F(AgentOnDisplayTest, TheUserConfirmsOneRunInThePickerAndDeclinesTheNext) {
+    startAgent();
+    ASSERT_TRUE(waitUntilServing()) << diagnostics();
+
+    // The picker shows who asks; "Избери" sends the run to the agency.
+    const auto confirmed = postRun("due_amounts", {{"eik", kEik}, {"year", 2024}});
+    ASSERT_TRUE(driver_->waitForWindow(kPickerTitle, kDeadline)) << "no sender picker" << diagnostics();
+    EXPECT_FALSE(answered(confirmed, 0s)) << "answered before the user did";
+    const std::string pressed =
+        driver_->press(kPickerTitle, "Избери", {kSenderName, std::string("Заявител: ") + kOrigin}, kDeadline);
+    ASSERT_EQ(pressed, "") << diagnostics();
+    ASSERT_TRUE(answered(confirmed, 2 * kDeadline)) << diagnostics();
+
+    const Answer answer = confirmed.get();
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    const json result = json::parse(answer.body);
+    EXPECT_EQ(result["status"], "ok") << answer.body;
+    EXPECT_EQ(result["year"], 2024);
+    EXPECT_EQ(result["rowCount"], 2);
+    EXPECT_EQ(result["totalOutstanding"], 5200.5);
+    EXPECT_EQ(result["totalInterest"], 44.35);
+    ASSERT_EQ(result["items"].size(), 2u) << answer.body;
+    EXPECT_EQ(result["items"][0]["debtTypeName"], "ДДФЛ");
+    EXPECT_EQ(result["items"][1]["debtTypeName"], "ДДС");
+    EXPECT_EQ(result["items"][1]["outstandingAmount"], 5000.0);
+
+    // The agency saw the login with the sender's certificate and the query.
+    EXPECT_EQ(agency_.sessionsOpened(), 1);
+    const auto queries = agency_.portal().requestsTo(kObligations);
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_EQ(queries[0].query, "TYPE=0&YEAR=2024");
+    bool certificateShown = false;
+    for (const auto& request : agency_.login().requests()) {
+        certificateShown = certificateShown || request.clientCertSubject.find("CN=") != std::string::npos;
+    }
+    EXPECT_TRUE(certificateShown);
+
+    // The second run is declined: the refusal is the answer, and nobody at
+    // the agency hears of it.
+    const std::size_t contactsBefore = agencyContacts(agency_);
+    const auto declined = postRun("due_amounts", {{"eik", kEik}, {"year", 2023}});
+    ASSERT_TRUE(driver_->waitForWindow(kPickerTitle, kDeadline)) << "no second picker" << diagnostics();
+    ASSERT_EQ(driver_->press(kPickerTitle, "Отказ", {}, kDeadline), "") << diagnostics();
+    ASSERT_TRUE(answered(declined, 2 * kDeadline)) << diagnostics();
+    const Answer refusal = declined.get();
+    EXPECT_EQ(refusal.status, 200);
+    EXPECT_EQ(json::parse(refusal.body),
+              (json{{"success", false}, {"errorMessage", "Операцията е отказана от потребителя."}}));
+    EXPECT_EQ(agencyContacts(agency_), contactsBefore);
+    EXPECT_TRUE(agency_.portal().requestsTo(kObligations).size() == 1u);
+
+    // The desktop ends the agent; it shuts down in order, with no dialog open.
+    agent_->signal(SIGTERM);
+    EXPECT_EQ(agent_->waitForExit(kDeadline), 0) << diagnostics();
+    EXPECT_THAT(log(), EndsWith("[INFO ] VezoRodarC exiting\n"));
+    EXPECT_THAT(log(), HasSubstr("POST /api/v1/operations/due_amounts -> 200"));
+}
+
+}  // namespace
+}  // namespace velk::test
