@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -305,6 +306,28 @@ void closeAllModals() {
             modal->hide();
         }
     }
+}
+
+UnexpectedModals::UnexpectedModals(const char* className) : className_(className) {
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+UnexpectedModals::~UnexpectedModals() {
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool UnexpectedModals::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show && watched->isWidgetType() && watched->inherits(className_)) {
+        ++count_;
+        // Once exec() has entered its loop, so the reject ends that loop.
+        QPointer<QDialog> dialog(qobject_cast<QDialog*>(watched));
+        QTimer::singleShot(0, this, [dialog] {
+            if (!dialog.isNull()) {
+                dialog->reject();
+            }
+        });
+    }
+    return false;
 }
 
 }  // namespace velk::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <Qt>
@@ -89,5 +90,25 @@ bool waitFinished(const std::shared_ptr<const ModalSeen>& seen, int timeoutMs = 
 
 // Closes every modal widget still open (a failed test must not leave one).
 void closeAllModals();
+
+// For tests that a dialog does NOT open: while it lives, every dialog of the
+// class that is shown is counted and rejected at once, so the code under test
+// goes on as if the user had cancelled it and the test never hangs.
+class UnexpectedModals : public QObject {
+public:
+    explicit UnexpectedModals(const char* className);
+    ~UnexpectedModals() override;
+    UnexpectedModals(const UnexpectedModals&) = delete;
+    UnexpectedModals& operator=(const UnexpectedModals&) = delete;
+
+    int count() const { return count_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    const char* className_;
+    int count_ = 0;
+};
 
 }  // namespace velk::test
