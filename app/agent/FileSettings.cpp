@@ -249,17 +249,19 @@ void FileSettings::loadObject(json& root) {
             senders_.push_back(std::move(sender));
         }
         takeKnownString(root, "activeSenderId", "", mistyped, [&](const std::string& v) { activeId_ = v; });
-    } else if (root.contains("identifier") || root.contains("certificateId") || root.contains("apiKey")) {
+    } else {
         if (senders != root.end() && !senders->is_null()) {
-            mistyped.push_back("senders");
+            mistyped.emplace_back("senders");
         }
-        // The first layout held one sender at the top level.
-        StoredSender sender = credentialsFromJson(root, "", mistyped);
-        sender.profile.id = newSenderId();
-        sender.profile.displayName = "Основен";
-        activeId_ = sender.profile.id;
-        logLine(LogLevel::Info, "FileSettings: migrated legacy single-sender file to id=" + activeId_);
-        senders_.push_back(std::move(sender));
+        if (root.contains("identifier") || root.contains("certificateId") || root.contains("apiKey")) {
+            // The first layout held one sender at the top level.
+            StoredSender sender = credentialsFromJson(root, "", mistyped);
+            sender.profile.id = newSenderId();
+            sender.profile.displayName = "Основен";
+            activeId_ = sender.profile.id;
+            logLine(LogLevel::Info, "FileSettings: migrated legacy single-sender file to id=" + activeId_);
+            senders_.push_back(std::move(sender));
+        }
     }
 
     takeKnownString(root, "napRestSubmitUrl", "", mistyped,

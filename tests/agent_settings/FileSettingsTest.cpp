@@ -404,6 +404,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The first layout: rewritten at once, so the copy comes first.
         MistypedCase{"LegacyCertificateNumber", R"({"identifier":"8001010000","certificateId":5})",
                      "certificateId"},
+        MistypedCase{"SendersText", R"({"schemaVersion":2,"senders":"s-1"})", "senders"},
         MistypedCase{"LegacySendersObject", R"({"identifier":"8001010000","senders":{"id":"s-1"}})",
                      "senders"},
         // Nothing the store writes back is lost here.
