@@ -128,6 +128,8 @@ protected:
                                                         {"XDG_DATA_HOME", home_.dataHome()},
                                                         {"XDG_CONFIG_HOME", home_.configHome()},
                                                         {"QT_QPA_PLATFORM", "xcb"},
+                                                        // Without a screen reader's switch on the bus, Qt
+                                                        // offers its widgets over AT-SPI only when told to.
                                                         {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
                                                         {"LANG", "C.UTF-8"},
                                                         {"VELK_TEST_PORT", std::to_string(port_)},
@@ -248,6 +250,26 @@ TEST_F(AgentOnDisplayTest, TheUserConfirmsOneRunInThePickerAndDeclinesTheNext) {
     EXPECT_EQ(agent_->waitForExit(kDeadline), 0) << diagnostics();
     EXPECT_THAT(log(), EndsWith("[INFO ] VezoRodarC exiting\n"));
     EXPECT_THAT(log(), HasSubstr("POST /api/v1/operations/due_amounts -> 200"));
+}
+
+TEST_F(AgentOnDisplayTest, EndingTheAgentWhileThePickerIsOpenRunsNothingAndDoesNotHang) {
+    startAgent();
+    ASSERT_TRUE(waitUntilServing()) << diagnostics();
+
+    const auto pending = postRun("due_amounts", {{"eik", kEik}, {"year", 2024}});
+    ASSERT_TRUE(driver_->waitForWindow(kPickerTitle, kDeadline)) << "no sender picker" << diagnostics();
+
+    // The desktop session ends with the dialog still open.
+    agent_->signal(SIGTERM);
+    EXPECT_EQ(agent_->waitForExit(kDeadline), 0) << diagnostics();
+    ASSERT_TRUE(answered(pending, kDeadline)) << diagnostics();
+    // The waiting run is answered as declined before the server goes.
+    const Answer answer = pending.get();
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(json::parse(answer.body),
+              (json{{"success", false}, {"errorMessage", "Операцията е отказана от потребителя."}}));
+    EXPECT_EQ(agencyContacts(agency_), 0u);
+    EXPECT_THAT(log(), EndsWith("[INFO ] VezoRodarC exiting\n"));
 }
 
 }  // namespace
