@@ -1,5 +1,8 @@
 #include "server/ApiAnswers.h"
 
+#include <optional>
+#include <utility>
+
 namespace velk::server {
 
 namespace {
@@ -21,8 +24,12 @@ void sendError(httplib::Response& res, int status, const std::string& message) {
 }
 
 core::json parseJsonBody(const httplib::Request& req) {
-    core::json value = core::json::parse(req.body, nullptr, /*allow_exceptions=*/false);
-    return value.is_discarded() ? core::json::object() : value;
+    std::optional<core::json> value = core::tryParseExternalJson(req.body);
+    if (!value) {
+        return core::json::object();
+    }
+    // Moved, never copied: copying a JSON value recurses once per level.
+    return std::move(*value);
 }
 
 std::string textField(const core::json& body, const char* name) {

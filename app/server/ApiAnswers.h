@@ -20,8 +20,8 @@ void sendJson(httplib::Response& res, int status, const core::json& value);
 void sendError(httplib::Response& res, int status, const std::string& message);
 
 // The body as JSON; an empty object when it does not parse (also when it is
-// empty). A body that parses to something else than an object comes back as
-// it is.
+// empty or nests deeper than the bounded reader allows). A body that parses to
+// something else than an object comes back as it is.
 core::json parseJsonBody(const httplib::Request& req);
 
 // The body member as text, empty when absent. Throws the JSON library's type

@@ -15,6 +15,7 @@
 #include "server/CertificateRoutes.h"
 #include "server/OperationCatalogRoute.h"
 #include "server/OperationRunRoute.h"
+#include "server/RequestBodyReader.h"
 #include "server/RouteContext.h"
 #include "server/ServiceRoutes.h"
 #include "server/SubmissionJobRoutes.h"
@@ -45,6 +46,18 @@ std::string exceptionDetail(const std::exception_ptr& error) {
     }
 }
 
+// Idle kept-open connections each hold a worker until they time out: a
+// browser keeps up to six per host, and several browsers or profiles may.
+constexpr std::size_t kWorkerThreads = 32;
+// Short, so that neither a new caller nor the stop waits on an idle one.
+constexpr time_t kKeepAliveIdleSeconds = 1;
+
+// The methods with routes; the library reads a body for some others too.
+bool isRoutedMethod(const std::string& method) {
+    return method == "GET" || method == "HEAD" || method == "POST" || method == "PUT" || method == "PATCH" ||
+           method == "DELETE" || method == "OPTIONS";
+}
+
 // A library handler that calls one handler of a route group.
 template <class Routes>
 httplib::Server::Handler on(const Routes& routes,
@@ -52,6 +65,36 @@ httplib::Server::Handler on(const Routes& routes,
     return [&routes, handler](const httplib::Request& req, httplib::Response& res) {
         (routes.*handler)(req, res);
     };
+}
+
+// The handler for a request that may carry a body: the body is read here,
+// bounded, and the handler sees it as the request's. A body past the limit
+// is answered 413 with "Connection: close", as its rest is never read.
+httplib::Server::HandlerWithContentReader withBoundedBody(httplib::Server::Handler handler) {
+    return [handler = std::move(handler)](const httplib::Request& req, httplib::Response& res,
+                                          const httplib::ContentReader& reader) {
+        std::string body;
+        switch (RequestBodyReader::read(req, reader, HttpServer::kMaxBodyBytes, body)) {
+            case RequestBodyReader::Outcome::Complete:
+                break;
+            case RequestBodyReader::Outcome::TooLarge:
+                res.status = 413;
+                res.set_header("Connection", "close");
+                return;
+            case RequestBodyReader::Outcome::Broken:
+                res.status = res.status >= 400 ? res.status : 400;
+                res.set_header("Connection", "close");
+                return;
+        }
+        httplib::Request withBody = req;
+        withBody.body = std::move(body);
+        handler(withBody, res);
+    };
+}
+
+// What the library answers a path no route of its method matches.
+void answerNoRoute(const httplib::Request&, httplib::Response& res) {
+    res.status = 404;
 }
 
 }  // namespace
@@ -99,43 +142,71 @@ struct HttpServer::Impl {
             {"Access-Control-Allow-Methods", "GET, POST, DELETE, OPTIONS"},
         });
         server.set_socket_options(reuseAddressOnly);
+        // The library writes an answer's head and body apart; without this
+        // the body waits for the caller's delayed acknowledgement.
+        server.set_tcp_nodelay(true);
+        server.set_keep_alive_timeout(kKeepAliveIdleSeconds);
+        server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+        // Bodies with a Content-Length; the others stop in withBoundedBody.
         server.set_payload_max_length(kMaxBodyBytes);
         server.Options(".*", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
         server.set_logger(
             [](const httplib::Request& req, const httplib::Response& res) { logAccess(req, res); });
         server.set_exception_handler(handleException);
-        server.set_pre_routing_handler([this](const httplib::Request&, httplib::Response&) {
+        server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
             servingServer = this;
+            if (!isRoutedMethod(req.method)) {
+                // Answered before the library would read a body without bound.
+                res.status = 404;
+                res.set_header("Connection", "close");
+                return httplib::Server::HandlerResponse::Handled;
+            }
             return httplib::Server::HandlerResponse::Unhandled;
         });
         registerRoutes();
+    }
+
+    // Every route that may receive a body reads it through withBoundedBody.
+    // The library dispatches a POST, PUT and PATCH, and a DELETE with a
+    // Content-Length, to these handlers first, so the paths without a route
+    // get one here that reads the body as bounded and answers 404.
+    void post(const char* pattern, httplib::Server::Handler handler) {
+        server.Post(pattern, withBoundedBody(std::move(handler)));
+    }
+    void del(const char* pattern, const httplib::Server::Handler& handler) {
+        server.Delete(pattern, handler);
+        server.Delete(pattern, withBoundedBody(handler));
+    }
+    void answerNoRouteAfterBoundedBody() {
+        server.Post(".*", withBoundedBody(answerNoRoute));
+        server.Put(".*", withBoundedBody(answerNoRoute));
+        server.Patch(".*", withBoundedBody(answerNoRoute));
+        server.Delete(".*", withBoundedBody(answerNoRoute));
     }
 
     // In the order of the API's route table.
     void registerRoutes() {
         server.Get("/api/health", on(serviceRoutes, &ServiceRoutes::handleHealth));
         server.Get("/api/info", on(serviceRoutes, &ServiceRoutes::handleInfo));
-        server.Post("/api/shutdown", on(serviceRoutes, &ServiceRoutes::handleShutdown));
+        post("/api/shutdown", on(serviceRoutes, &ServiceRoutes::handleShutdown));
         server.Get("/api/operations", on(catalogRoute, &OperationCatalogRoute::handle));
-        server.Post("/api/pick-folder", on(serviceRoutes, &ServiceRoutes::handlePickFolder));
-        server.Post("/api/pick-file", on(serviceRoutes, &ServiceRoutes::handlePickFile));
+        post("/api/pick-folder", on(serviceRoutes, &ServiceRoutes::handlePickFolder));
+        post("/api/pick-file", on(serviceRoutes, &ServiceRoutes::handlePickFile));
         server.Get("/api/senders", on(serviceRoutes, &ServiceRoutes::handleListSenders));
-        server.Post("/api/v1/operations/([a-z0-9_]+)", on(runRoute, &OperationRunRoute::handle));
+        post("/api/v1/operations/([a-z0-9_]+)", on(runRoute, &OperationRunRoute::handle));
         server.Get("/api/certificates", on(certificateRoutes, &CertificateRoutes::handleListCertificates));
-        server.Post("/api/certificates/([^/]+)/select",
-                    on(certificateRoutes, &CertificateRoutes::handleSelectCertificate));
-        server.Post("/api/certificates/([^/]+)/pin",
-                    on(certificateRoutes, &CertificateRoutes::handleStorePin));
-        server.Delete("/api/certificates/([^/]+)/pin",
-                      on(certificateRoutes, &CertificateRoutes::handleDeletePin));
-        server.Post("/api/validate", on(serviceRoutes, &ServiceRoutes::handleValidate));
-        server.Post("/api/submissions", on(jobRoutes, &SubmissionJobRoutes::handleCreateSubmission));
+        post("/api/certificates/([^/]+)/select",
+             on(certificateRoutes, &CertificateRoutes::handleSelectCertificate));
+        post("/api/certificates/([^/]+)/pin", on(certificateRoutes, &CertificateRoutes::handleStorePin));
+        del("/api/certificates/([^/]+)/pin", on(certificateRoutes, &CertificateRoutes::handleDeletePin));
+        post("/api/validate", on(serviceRoutes, &ServiceRoutes::handleValidate));
+        post("/api/submissions", on(jobRoutes, &SubmissionJobRoutes::handleCreateSubmission));
         server.Get("/api/submissions", on(jobRoutes, &SubmissionJobRoutes::handleListSubmissions));
         server.Get("/api/submissions/([^/]+)", on(jobRoutes, &SubmissionJobRoutes::handleGetSubmission));
-        server.Delete("/api/submissions/([^/]+)",
-                      on(jobRoutes, &SubmissionJobRoutes::handleCancelSubmission));
+        del("/api/submissions/([^/]+)", on(jobRoutes, &SubmissionJobRoutes::handleCancelSubmission));
         server.Get("/api/submissions/([^/]+)/results",
                    on(jobRoutes, &SubmissionJobRoutes::handleGetSubmissionResults));
+        answerNoRouteAfterBoundedBody();
     }
 
     static void logAccess(const httplib::Request& req, const httplib::Response& res) {

@@ -30,8 +30,10 @@ class ISenderPicker;
 // The agent's local API: HTTP/1.1 on 127.0.0.1 for the web application in the
 // user's browser. Every answer carries the CORS headers, every preflight is
 // answered, every request but the health probe is written to the log, and an
-// exception escaping a route becomes a JSON 500 answer. Request bodies are
-// limited to 16 MiB; files travel by path.
+// exception escaping a route becomes a JSON 500 answer. Request bodies,
+// chunked ones too, are limited to 16 MiB; files travel by path. Idle
+// kept-open connections are few workers of a large pool and close after a
+// second, so they hold up neither other callers nor the stop.
 //
 // Owns none of the objects it is given. The pickers may be null: without a
 // sender picker runs go on unconfirmed, without a file picker the pick routes

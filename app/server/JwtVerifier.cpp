@@ -55,10 +55,12 @@ std::string splitToken(std::string_view token, TokenParts& parts) {
 // Strict parse; empty text on success, else the library's message.
 std::string parseJson(const std::vector<std::uint8_t>& bytes, json& out) {
     try {
-        out = json::parse(bytes.begin(), bytes.end());
+        out = core::parseExternalJson(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         return {};
     } catch (const json::exception& e) {
-        // Besides syntax errors this catches a number too large for a double.
+        // Besides syntax errors this catches a number too large for a double
+        // and nesting deeper than the bounded reader allows.
         return e.what();
     }
 }
@@ -103,12 +105,13 @@ bool fitsInt64(const json& value) {
 }
 
 // The claims the local API reads as text or as an integer must have those
-// types when present; the others (eik, min_ver, test) it reads leniently.
+// types when present; the others (min_ver, test) it reads leniently. An eik
+// of another type would let a body's eik go unchecked.
 bool claimsWellTyped(const json& claims) {
     if (!claims.is_object()) {
         return false;
     }
-    for (const char* key : {"iss", "typeId", "jti"}) {
+    for (const char* key : {"iss", "typeId", "jti", "eik"}) {
         const auto it = claims.find(key);
         if (it != claims.end() && !it->is_string()) {
             return false;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/JsonUtils.h"
 #include "common/TextUtils.h"
@@ -18,6 +19,7 @@ namespace {
 using core::json;
 
 constexpr std::uint64_t kDefaultLimit = 100;
+constexpr std::size_t kMaxJobTextBytes = 4096;
 constexpr const char* kJobNotFound = "job not found";
 
 // The list's "limit" as the web application has always had it read, like
@@ -32,6 +34,21 @@ std::optional<std::uint32_t> parseListLimit(std::string_view text) {
         return std::nullopt;
     }
     return static_cast<std::uint32_t>(*value);  // modulo 2^32
+}
+
+// The name of the first request text of the job past kMaxJobTextBytes, else
+// null. The store keeps its cap of jobs, so bounded texts keep it small.
+const char* overlongText(const SubmissionJob& job) {
+    const std::pair<const char*, const std::string*> texts[] = {{"declarationDir", &job.declarationDir},
+                                                                {"signerEmail", &job.signerEmail},
+                                                                {"iban", &job.iban},
+                                                                {"certificateId", &job.certificateId}};
+    for (const auto& [name, text] : texts) {
+        if (text->size() > kMaxJobTextBytes) {
+            return name;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -50,6 +67,11 @@ void SubmissionJobRoutes::handleCreateSubmission(const httplib::Request& req, ht
     job.signerEmail = textField(body, "signerEmail");
     job.iban = textField(body, "iban");
     job.certificateId = textField(body, "certificateId");
+    if (const char* field = overlongText(job)) {
+        sendError(res, 400,
+                  std::string(field) + " is longer than " + std::to_string(kMaxJobTextBytes) + " bytes");
+        return;
+    }
     if (job.declarationDir.empty() || job.signerEmail.empty()) {
         sendError(res, 400, "declarationDir and signerEmail are required");
         return;

@@ -1,5 +1,8 @@
 #include "server/SubmissionTokenCheck.h"
 
+#include <cmath>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "common/AgentVersion.h"
@@ -36,22 +39,48 @@ bool asksForTestRun(const json& claims) {
     return (it->is_boolean() && it->get<bool>()) || (it->is_string() && it->get<std::string>() == "true");
 }
 
-// The body's text "eik" must be the token's; a body that is not a JSON object
-// or a claim that is not text skips the check.
+// The body's eik as the engine will read it: a text as it is, an integer by
+// its decimal digits. Nothing when the body holds no eik the engine would pass
+// on (absent, null, array, object); a number with a fraction or an exponent
+// beyond integers gives a text no claim can match.
+std::optional<std::string> bodyEik(const json& body) {
+    const auto eik = body.find("eik");
+    if (eik == body.end()) {
+        return std::nullopt;
+    }
+    if (eik->is_string()) {
+        return eik->get<std::string>();
+    }
+    if (eik->is_number_unsigned()) {
+        return std::to_string(eik->get<std::uint64_t>());
+    }
+    if (eik->is_number_integer()) {
+        return std::to_string(eik->get<std::int64_t>());
+    }
+    if (eik->is_number_float()) {
+        const double value = eik->get<double>();
+        if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 0x1p53) {
+            return std::to_string(static_cast<std::int64_t>(value));
+        }
+        return eik->dump();
+    }
+    if (eik->is_boolean()) {
+        return eik->get<bool>() ? "true" : "false";
+    }
+    return std::nullopt;
+}
+
+// The body's eik must be the token's, whatever JSON type carries it; a body
+// without one, or one that is not a JSON object, has nothing to hold against
+// the claim. The verifier has made sure a claim eik is text.
 bool eikMatches(const json& claims, const std::string& bodyText) {
-    const json body = json::parse(bodyText.empty() ? std::string("{}") : bodyText, nullptr, false);
-    if (!body.is_object()) {
+    const std::optional<json> body =
+        core::tryParseExternalJson(bodyText.empty() ? std::string_view("{}") : std::string_view(bodyText));
+    if (!body || !body->is_object()) {
         return true;
     }
-    const auto bodyEik = body.find("eik");
-    if (bodyEik == body.end() || !bodyEik->is_string()) {
-        return true;
-    }
-    const auto claimEik = claims.find("eik");
-    if (claimEik != claims.end() && !claimEik->is_string()) {
-        return true;
-    }
-    return textClaim(claims, "eik") == bodyEik->get<std::string>();
+    const std::optional<std::string> eik = bodyEik(*body);
+    return !eik || textClaim(claims, "eik") == *eik;
 }
 
 }  // namespace

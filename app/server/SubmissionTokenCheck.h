@@ -25,7 +25,7 @@ struct TokenExpectations {
     std::string publicKeyPem;
     std::string issuer;
     std::string typeId;
-    std::string bodyText;  // the run's parameters; its text "eik" must match the claim
+    std::string bodyText;  // the run's parameters; their "eik" (text or digits) must match the claim
     std::int64_t nowSeconds = 0;
 };
 

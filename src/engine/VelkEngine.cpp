@@ -32,7 +32,7 @@ using operations::ParamMap;
 // "true"/"false"; null, arrays and objects are dropped, and anything but an
 // object gives no parameters. Throws the JSON library's exceptions.
 ParamMap flattenParams(const std::string& paramsJson) {
-    const json value = json::parse(paramsJson.empty() ? std::string("{}") : paramsJson);
+    const json value = parseExternalJson(paramsJson.empty() ? std::string_view("{}") : paramsJson);
     ParamMap params;
     if (!value.is_object()) {
         return params;

@@ -1,5 +1,7 @@
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -121,6 +123,124 @@ TEST_F(HostileInputTest, AnswersEveryHostileRequestAndKeepsServing) {
         if (c.status == 204) {
             EXPECT_EQ(answer.body, "");
         }
+        expectStillServing();
+    }
+}
+
+// Any web page may send these as text/plain, without a preflight: nesting
+// deep enough to run the stack out of any code that recurses on it.
+TEST_F(HostileInputTest, DeeplyNestedBodiesAreRefusedOnEveryRoute) {
+    constexpr std::size_t kDepth = 100'000;
+    std::string deepObject;
+    for (std::size_t i = 0; i < kDepth; ++i) {
+        deepObject += R"({"a":)";
+    }
+    deepObject += "1" + std::string(kDepth, '}');
+    const std::vector<std::pair<std::string, std::string>> bodies = {
+        {"arrays", std::string(kDepth, '[') + std::string(kDepth, ']')},
+        {"objects", deepObject},
+    };
+    const std::string sender = "X-Velk-Sender-Id: a\r\n";
+    // A token for the run of each body.
+    const auto token = [&](const std::string& jti) {
+        return "Authorization: Bearer " +
+               minter.mint({{"iss", "velk-cloud"},
+                            {"exp", harness.wallSeconds + 60},
+                            {"typeId", kTokenEchoOp},
+                            {"eik", "123"},
+                            {"jti", jti}}) +
+               "\r\n";
+    };
+    struct Case {
+        std::string path;
+        std::string headers;
+        int status;
+        std::string error;  // prefix of {"error"}, when set
+    };
+    // What each route answers a body that does not parse.
+    const auto routes = [&](const std::string& shape) -> std::vector<Case> {
+        return {
+            {"/api/pick-folder", "", 200, ""},
+            {"/api/pick-file", "", 200, ""},
+            {"/api/certificates/c1/select", "", 200, ""},
+            {"/api/certificates/c1/pin", "", 400, "pin required"},
+            {"/api/validate", "", 400, "declarationDir required"},
+            {"/api/submissions", "", 400, "declarationDir and signerEmail are required"},
+            {kEchoPath, sender, 502, "Invalid params JSON: "},
+            {std::string("/api/v1/operations/") + kTokenEchoOp, sender + token(shape), 502,
+             "Invalid params JSON: "},
+        };
+    };
+    for (const auto& [shape, body] : bodies) {
+        for (const auto& c : routes(shape)) {
+            SCOPED_TRACE(shape + " to " + c.path);
+            const RawAnswer answer = rawExchange(
+                harness.port(), request("POST", c.path, body, "Content-Type: text/plain\r\n" + c.headers));
+            EXPECT_EQ(answer.status, c.status) << answer.body.substr(0, 200);
+            if (!c.error.empty()) {
+                EXPECT_TRUE(json::parse(answer.body).at("error").get<std::string>().starts_with(c.error))
+                    << answer.body;
+            }
+            EXPECT_EQ(rawExchange(harness.port(), request("GET", "/api/health")).status, 200);
+        }
+    }
+}
+
+// The library bounds only a body with a Content-Length by itself.
+TEST_F(HostileInputTest, BodiesOfEveryFramingStopAtTheLimit) {
+    const std::size_t limit = server::HttpServer::kMaxBodyBytes;
+    const auto chunked = [](const std::string& body) {
+        constexpr std::size_t kChunk = 1 << 20;
+        std::string out;
+        for (std::size_t at = 0; at < body.size(); at += kChunk) {
+            const std::string part = body.substr(at, kChunk);
+            std::ostringstream size;
+            size << std::hex << part.size();
+            out += size.str() + "\r\n" + part + "\r\n";
+        }
+        return out + "0\r\n\r\n";
+    };
+    const auto head = [](const std::string& method, const std::string& target, const std::string& headers) {
+        return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers +
+               "\r\n";
+    };
+    const std::string sender = "X-Velk-Sender-Id: a\r\n";
+    const std::string isChunked = "Transfer-Encoding: chunked\r\n";
+    const std::string over(limit + 1, ' ');
+    const std::string multipartType = "Content-Type: multipart/form-data; boundary=b\r\n";
+    const auto multipart = [](const std::string& content) {
+        return "--b\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\n" + content + "\r\n--b--\r\n";
+    };
+    struct Case {
+        std::string name;
+        std::string request;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"chunked, over the limit", head("POST", kEchoPath, sender + isChunked) + chunked(over), 413},
+        {"chunked, at the limit",
+         head("POST", kEchoPath, sender + isChunked) + chunked("{}" + std::string(limit - 2, ' ')), 200},
+        {"chunked, small",
+         head("POST", "/api/submissions", isChunked) +
+             chunked(R"({"declarationDir":"/d","signerEmail":"e"})"),
+         202},
+        {"read to the end, over the limit", head("POST", kEchoPath, sender) + over, 413},
+        {"chunked to a path without a route", head("POST", "/api/none", isChunked) + chunked(over), 413},
+        {"chunked to a method without a route", head("PUT", "/api/health", isChunked) + chunked(over), 413},
+        {"chunked, with a length, to a delete",
+         head("DELETE", "/api/submissions/x", isChunked + "Content-Length: 4\r\n") + chunked(over), 413},
+        {"multipart, over the limit",
+         head("POST", "/api/pick-folder", multipartType + isChunked) + chunked(multipart(over)), 413},
+        {"multipart, small, reads as no body",
+         head("POST", "/api/pick-folder", multipartType + isChunked) + chunked(multipart("{}")), 200},
+        // The library would read this body too: answered before it starts.
+        {"a method without routes", head("PRI", "/", isChunked), 404},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RawAnswer answer = rawExchangeWhileSending(harness.port(), c.request);
+        EXPECT_EQ(answer.status, c.status) << answer.body.substr(0, 200);
+        expectCors(answer);
         expectStillServing();
     }
 }

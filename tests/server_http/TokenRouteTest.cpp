@@ -261,16 +261,37 @@ TEST_F(TokenRouteTest, ChecksTheTokenByTable) {
              return tokens.bearer({{"eik", nullptr}});
          },
          401, "JWT eik does not match body"},
-        {"body eik a number",
+        // The body's eik is held against the token's whatever its JSON type.
+        {"body eik a number of other digits",
          [&] {
              return tokens.bearer({{"eik", "999"}});
          },
-         200, "", false, R"({"eik":123})"},
+         401, "JWT eik does not match body", false, R"({"eik":123})"},
+        {"body eik the token's digits as a number", [&] { return tokens.bearer(); }, 200, "", false,
+         R"({"eik":123})"},
+        {"body eik the token's digits with a zero fraction", [&] { return tokens.bearer(); }, 200, "", false,
+         R"({"eik":123.0})"},
+        {"body eik a fraction", [&] { return tokens.bearer(); }, 401, "JWT eik does not match body", false,
+         R"({"eik":123.5})"},
+        {"body eik a negative number", [&] { return tokens.bearer(); }, 401, "JWT eik does not match body",
+         false, R"({"eik":-123})"},
+        {"body eik a boolean", [&] { return tokens.bearer(); }, 401, "JWT eik does not match body", false,
+         R"({"eik":true})"},
+        {"body eik null, which the run drops",
+         [&] {
+             return tokens.bearer({{"eik", "999"}});
+         },
+         200, "", false, R"({"eik":null})"},
         {"claim eik a number",
          [&] {
              return tokens.bearer({{"eik", 123}});
          },
-         200, ""},
+         401, "Invalid submission token: malformed token", true, R"({"eik":123})"},
+        {"claim eik a number, body without eik",
+         [&] {
+             return tokens.bearer({{"eik", 123}});
+         },
+         401, "Invalid submission token: malformed token", true, R"({"year":1})"},
         {"body without eik",
          [&] {
              return tokens.bearer({{"eik", "999"}});

@@ -18,6 +18,13 @@ constexpr const char* kCreateBody =
     R"({"declarationDir":"/vat/2025-01","signerEmail":"ivan@firm.bg","iban":"BG80BNBG96611020345678",)"
     R"("certificateId":"3F2A","extra":[1]})";
 
+// A valid create body with one text `length` bytes long.
+std::string createBodyWith(const std::string& field, std::size_t length) {
+    json body = {{"declarationDir", "/vat"}, {"signerEmail", "a@b.bg"}, {"iban", ""}, {"certificateId", ""}};
+    body[field] = std::string(length, 'x');
+    return body.dump();
+}
+
 server::SubmissionJob storedJob(const std::string& dir) {
     server::SubmissionJob job;
     job.declarationDir = dir;
@@ -90,15 +97,31 @@ TEST_F(SubmissionJobRoutesTest, CreateRefusesWhatItCannotRecordAndStoresNothing)
         {R"({"declarationDir":"/vat","signerEmail":"a@b.bg","iban":5})", 500, internal},
         {R"({"declarationDir":"/vat","signerEmail":"a@b.bg","certificateId":null})", 500, internal},
         {R"([{"declarationDir":"/vat","signerEmail":"a@b.bg"}])", 500, internal},
+        // A page must not fill the store's thousand jobs with large texts.
+        {createBodyWith("declarationDir", 4097), 400,
+         R"({"error":"declarationDir is longer than 4096 bytes"})"},
+        {createBodyWith("signerEmail", 4097), 400, R"({"error":"signerEmail is longer than 4096 bytes"})"},
+        {createBodyWith("iban", 4097), 400, R"({"error":"iban is longer than 4096 bytes"})"},
+        {createBodyWith("certificateId", 100'000), 400,
+         R"({"error":"certificateId is longer than 4096 bytes"})"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.body);
+        SCOPED_TRACE(c.body.substr(0, 100));
         const Answer answer = harness.post("/api/submissions", c.body);
         EXPECT_EQ(answer.status, c.status);
         EXPECT_EQ(answer.body, c.answer);
     }
     EXPECT_TRUE(harness.jobs().list(10).empty());
     EXPECT_EQ(log.count("ERROR", "HTTP handler threw on POST /api/submissions"), 3);
+}
+
+TEST_F(SubmissionJobRoutesTest, CreateTakesTextsUpToTheirBound) {
+    for (const char* field : {"declarationDir", "signerEmail", "iban", "certificateId"}) {
+        SCOPED_TRACE(field);
+        const Answer answer = harness.post("/api/submissions", createBodyWith(field, 4096));
+        ASSERT_EQ(answer.status, 202) << answer.body.substr(0, 200);
+        EXPECT_EQ(answer.json().at(field), std::string(4096, 'x'));
+    }
 }
 
 TEST_F(SubmissionJobRoutesTest, CreateAnswersTheStoredJobEvenWhenNewerOnesEvictedIt) {
