@@ -1,18 +1,31 @@
 #include "agent/AgentRuntime.h"
 
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QSocketNotifier>
+#include <QString>
+#include <QUrl>
+
 #include "agent/FileSettings.h"
 #include "agent/SettingsPath.h"
+#include "common/AgencyEndpoints.h"
 #include "common/Logger.h"
 #include "engine/VelkEngine.h"
 #include "infrastructure/signing/ISigner.h"
 #include "infrastructure/signing/PinStore.h"
 #include "infrastructure/signing/SignerFactory.h"
 #include "infrastructure/signing/SigningSession.h"
+#include "platform/ProviderPinCache.h"
 #include "platform/SecureWipe.h"
+#include "platform/SingleInstance.h"
 #include "server/HttpServer.h"
 #include "server/JobStore.h"
 #include "ui/FilePicker.h"
+#include "ui/GuiLoop.h"
+#include "ui/GuiPinPrompt.h"
+#include "ui/MainWindow.h"
 #include "ui/SenderPicker.h"
+#include "ui/TrayIcon.h"
 #include "ui/UiConfirmer.h"
 
 namespace velk::agent {
@@ -22,9 +35,18 @@ namespace {
 using core::LogLevel;
 using core::logLine;
 
+// The maker's page that shows what a web application can ask of the agent.
+QUrl integrationDemoUrl() {
+    return QUrl(QStringLiteral("https://") +
+                    QString::fromUtf8(core::AgencyEndpoints::kMakerWebDomain.data(),
+                                      static_cast<int>(core::AgencyEndpoints::kMakerWebDomain.size())) +
+                    QStringLiteral("/integration/demo"),
+                QUrl::TolerantMode);
+}
+
 }  // namespace
 
-AgentRuntime::AgentRuntime(std::uint16_t apiPort) {
+AgentRuntime::AgentRuntime(std::uint16_t apiPort, platform::SingleInstance* instance) {
     // The URL-scheme registration (vezorodar:// links) comes first here once
     // the desktop integration is built.
 
@@ -55,14 +77,29 @@ AgentRuntime::AgentRuntime(std::uint16_t apiPort) {
     server_ = std::make_unique<server::HttpServer>(engine_.get(), /*bridge=*/nullptr, signingSession_.get(),
                                                    jobStore_.get(), filePicker_.get(), confirmer_.get(),
                                                    senderPicker_.get(), apiPort);
-    // The main window is made here, hidden, and the server's request for the
-    // settings (setOnNeedsSettings) shows it through a queued call.
+    mainWindow_ = std::make_unique<ui::MainWindow>(engine_.get(), settings_, signer_.get());
+    // Called on a server thread: only queues the call, and not at all once
+    // the event loop has ended.
+    server_->setOnNeedsSettings(
+        [this] { ui::GuiLoop::application().post(mainWindow_.get(), [this] { bringUpMainWindow(); }); });
     // A port already taken is logged by the server; the agent runs on without
     // its local API.
     server_->start();
 
-    // The tray icon, the update check, the update installer and the
-    // uninstaller are made and connected here.
+    tray_ = std::make_unique<ui::TrayIcon>();
+    tray_->onOpenSettings = [this] { bringUpMainWindow(); };
+    tray_->onOpenOperations = [] { QDesktopServices::openUrl(integrationDemoUrl()); };
+    tray_->onQuit = [] { QCoreApplication::quit(); };
+    tray_->show();
+
+    // The update check, the update installer and the uninstaller are made and
+    // connected here.
+
+    listenForInstanceMessages(instance);
+    // A PIN-protected key in the certificate store asks the user on the GUI
+    // thread. Installed last, when nothing can throw any more, so shutDown
+    // always removes it before the signer goes.
+    platform::ProviderPinCache::setPrompt(ui::GuiPinPrompt(signer_.get()));
 }
 
 AgentRuntime::~AgentRuntime() {
@@ -72,7 +109,7 @@ AgentRuntime::~AgentRuntime() {
 void AgentRuntime::showAtLaunch(const std::vector<std::string>& args) {
     switch (chooseLaunchMode(args, !settings_->listSenders().empty())) {
         case LaunchMode::ShowWindow:
-            // The main window is shown here (no raise, no activation).
+            mainWindow_->show();  // neither raised nor activated
             break;
         case LaunchMode::SilentViaProtocol:
             logLine(LogLevel::Info, "VezoRodarC: started silently via velkagent:// protocol");
@@ -82,7 +119,7 @@ void AgentRuntime::showAtLaunch(const std::vector<std::string>& args) {
             break;
         case LaunchMode::FirstRun:
             logLine(LogLevel::Info, "VezoRodarC: first-run — no senders configured, showing setup window");
-            // The main window is shown, raised and activated here.
+            bringUpMainWindow();
             break;
     }
 }
@@ -92,10 +129,36 @@ void AgentRuntime::shutDown() {
         return;
     }
     shutDown_ = true;
-    // The tray icon is hidden here first.
+    // Nothing queued for the GUI thread runs any more: a request thread that
+    // waits for a dialog gives up at once, and none opens.
+    ui::GuiLoop::application().markEnded();
+    instanceMessages_.reset();
+    tray_->hide();
     server_->stop();
     engine_->shutdown();
+    platform::ProviderPinCache::setPrompt({});
     logLine(LogLevel::Info, "VezoRodarC exiting");
+}
+
+void AgentRuntime::bringUpMainWindow() {
+    mainWindow_->show();
+    mainWindow_->raise();
+    mainWindow_->activateWindow();
+}
+
+// A later start of the program, on a desktop without a tray, asks for the
+// window this way; any other message is ignored.
+void AgentRuntime::listenForInstanceMessages(platform::SingleInstance* instance) {
+    if (instance == nullptr || instance->messageFd() < 0) {
+        return;
+    }
+    instanceMessages_ = std::make_unique<QSocketNotifier>(instance->messageFd(), QSocketNotifier::Read);
+    QObject::connect(instanceMessages_.get(), &QSocketNotifier::activated, [this, instance] {
+        if (instance->receiveMessage() == std::optional<std::string>("show")) {
+            logLine(LogLevel::Info, "VezoRodarC: a second start asked for the window");
+            bringUpMainWindow();
+        }
+    });
 }
 
 // The active sender's remembered PIN, so a smart card does not ask again

@@ -21,11 +21,19 @@ class HttpServer;
 class JobStore;
 }  // namespace velk::server
 
+namespace velk::platform {
+class SingleInstance;
+}  // namespace velk::platform
+
 namespace velk::ui {
 class FilePicker;
+class MainWindow;
 class SenderPicker;
+class TrayIcon;
 class UiConfirmer;
 }  // namespace velk::ui
+
+class QSocketNotifier;
 
 namespace velk::agent {
 
@@ -33,14 +41,16 @@ class FileSettings;
 
 // The long-lived objects of the running agent, made on the GUI thread in a
 // fixed order and wired together: settings, engine, signer, signing session,
-// job store, the GUI-thread pickers and the local API server, which is
-// listening once the constructor returns. They are destroyed in the reverse
-// order, after shutDown, so the server's threads are joined before anything
-// they point to goes.
+// job store, the GUI-thread pickers, the local API server (listening once the
+// constructor returns), the main window (hidden) and the tray icon. They are
+// destroyed in the reverse order, after shutDown, so the server's threads are
+// joined before anything they point to goes.
 class AgentRuntime {
 public:
-    // Throws when the per-user settings folder cannot be made.
-    explicit AgentRuntime(std::uint16_t apiPort);
+    // Throws when the per-user settings folder cannot be made. instance is
+    // the held single-instance guard, whose messages ("show" from a later
+    // start on a desktop without a tray) this object answers; may be null.
+    AgentRuntime(std::uint16_t apiPort, platform::SingleInstance* instance);
     ~AgentRuntime();
     AgentRuntime(const AgentRuntime&) = delete;
     AgentRuntime& operator=(const AgentRuntime&) = delete;
@@ -48,12 +58,17 @@ public:
     // How the program shows itself at start; args follow the program name.
     void showAtLaunch(const std::vector<std::string>& args);
 
-    // After the event loop: stops the server (its threads joined), shuts the
-    // engine down and logs "VezoRodarC exiting". Runs once.
+    // After the event loop: marks the loop ended (so no call waits for the GUI
+    // thread any more), hides the tray icon, stops the server (its threads
+    // joined), shuts the engine down and logs "VezoRodarC exiting". Runs once.
     void shutDown();
+
+    ui::MainWindow& mainWindow() { return *mainWindow_; }
 
 private:
     void restoreCachedPin();
+    void bringUpMainWindow();
+    void listenForInstanceMessages(platform::SingleInstance* instance);
 
     bool shutDown_ = false;
     FileSettings* settings_ = nullptr;  // owned by the engine
@@ -66,8 +81,11 @@ private:
     std::unique_ptr<ui::UiConfirmer> confirmer_;
     std::unique_ptr<ui::SenderPicker> senderPicker_;
     std::unique_ptr<server::HttpServer> server_;
-    // The main window, the tray icon, the update checker, the update
-    // installer and the uninstaller follow here, in that order.
+    std::unique_ptr<ui::MainWindow> mainWindow_;
+    std::unique_ptr<ui::TrayIcon> tray_;
+    // The update checker, the update installer and the uninstaller follow
+    // here, in that order.
+    std::unique_ptr<QSocketNotifier> instanceMessages_;
 };
 
 }  // namespace velk::agent

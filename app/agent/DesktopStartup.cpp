@@ -1,6 +1,7 @@
 #include "agent/DesktopStartup.h"
 
 #include <QApplication>
+#include <QSystemTrayIcon>
 
 #include <exception>
 #include <iostream>
@@ -43,6 +44,16 @@ std::vector<std::string> argumentsAfterProgram(int argc, char** argv) {
     return args;
 }
 
+// On a desktop without a tray the running agent has no icon to click, so a
+// start by hand asks it for its window. Links and the autostart entry never
+// pop it up.
+void askRunningAgentForWindow(const std::string& guardName, const std::vector<std::string>& args) {
+    if (QSystemTrayIcon::isSystemTrayAvailable() || !shouldAskForWindow(args)) {
+        return;
+    }
+    platform::SingleInstance::sendMessage(guardName, "show");
+}
+
 }  // namespace
 
 int runDesktopAgent(int& argc, char** argv) {
@@ -58,9 +69,11 @@ int runDesktopAgent(int& argc, char** argv) {
     QApplication app(argc, argv);
     configureApplication(app);
 
-    platform::SingleInstance guard(platform::SingleInstance::nameForPort(port.port));
+    const std::string guardName = platform::SingleInstance::nameForPort(port.port);
+    platform::SingleInstance guard(guardName);
     if (!guard.tryAcquire()) {
-        return 0;  // another agent runs; it is not told, nothing is written
+        askRunningAgentForWindow(guardName, argumentsAfterProgram(argc, argv));
+        return 0;  // another agent runs; nothing is written
     }
 
     openAgentLog();
@@ -68,7 +81,7 @@ int runDesktopAgent(int& argc, char** argv) {
     const TerminationSignals terminationSignals;
 
     try {
-        AgentRuntime runtime(port.port);
+        AgentRuntime runtime(port.port, &guard);
         runtime.showAtLaunch(argumentsAfterProgram(argc, argv));
         const int exitCode = QApplication::exec();
         runtime.shutDown();

@@ -15,6 +15,11 @@ bool isProtocolLink(const std::string& arg) {
     return arg.starts_with(kSchemePrefix);
 }
 
+bool shouldAskForWindow(const std::vector<std::string>& args) {
+    return std::none_of(args.begin(), args.end(), isProtocolLink) &&
+           std::find(args.begin(), args.end(), "--silent") == args.end();
+}
+
 LaunchMode chooseLaunchMode(const std::vector<std::string>& args, bool hasSenders) {
     const bool protocol = std::any_of(args.begin(), args.end(), isProtocolLink);
     const bool show = std::find(args.begin(), args.end(), "--show") != args.end();

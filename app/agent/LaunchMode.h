@@ -17,6 +17,11 @@ enum class LaunchMode {
 // case-sensitive; "--silent" is not looked at (senders decide).
 LaunchMode chooseLaunchMode(const std::vector<std::string>& args, bool hasSenders);
 
+// Whether a second start, which ends at once, asks the running agent for its
+// window (where no tray icon can be clicked): not for a vezorodar:// link,
+// nor for "--silent" (the start with the desktop session).
+bool shouldAskForWindow(const std::vector<std::string>& args);
+
 // Whether the argument starts a protocol launch: its first 12 characters are
 // "vezorodar://"; the rest of the link is not read.
 bool isProtocolLink(const std::string& arg);

@@ -206,12 +206,13 @@ TEST_F(AgentProcessTest, ServesTheLocalApiUntilTerminatedAndShutsDownInOrder) {
     EXPECT_TRUE(result.is_object()) << run->body;
     EXPECT_FALSE(result.contains("errorMessage")) << run->body;
 
-    // A second start, plain or through a link, ends at once and writes nothing.
-    // The access line follows the answer: the log is complete once it is there.
+    // A second start through a link or the autostart entry ends at once and
+    // writes nothing. The access line follows the answer: the log is complete
+    // once it is there.
     ASSERT_TRUE(waitForLogLine("POST /api/v1/operations/taxpayers -> 200"));
     const std::string logBefore = log();
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, std::vector<std::string>{"vezorodar://open?x=1"}}) {
+         {std::vector<std::string>{"--silent"}, std::vector<std::string>{"vezorodar://open?x=1"}}) {
         AgentProcess second = start({}, args);
         EXPECT_EQ(second.waitForExit(kDeadline), 0);
         EXPECT_THAT(second.standardError(), Not(HasSubstr("VezoRodarC")));
@@ -221,6 +222,13 @@ TEST_F(AgentProcessTest, ServesTheLocalApiUntilTerminatedAndShutsDownInOrder) {
     EXPECT_EQ(exporter.waitForExit(kDeadline), 0) << exporter.standardError();
     EXPECT_EQ(log(), logBefore);
     EXPECT_TRUE(agent.running());
+
+    // A start by hand, where no tray icon can be clicked (the offscreen
+    // platform has none), asks the running agent for its window and ends.
+    AgentProcess byHand = start({}, {});
+    EXPECT_EQ(byHand.waitForExit(kDeadline), 0);
+    EXPECT_TRUE(waitForLogLine("VezoRodarC: a second start asked for the window"));
+    EXPECT_EQ(countContaining(lines(log()), "VezoRodarC starting"), 1);
 
     // Shutting the local API down closes the port; the program runs on.
     const auto shutdown = client().Post("/api/shutdown", "", "application/json");

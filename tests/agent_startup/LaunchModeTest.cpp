@@ -49,5 +49,23 @@ INSTANTIATE_TEST_SUITE_P(
         LaunchCase{"ShowInCapitals", {"--SHOW"}, false, LaunchMode::FirstRun}),
     [](const ::testing::TestParamInfo<LaunchCase>& info) { return std::string(info.param.name); });
 
+TEST(LaunchModeTest, OnlyAStartByHandAsksTheRunningAgentForItsWindow) {
+    const struct {
+        std::vector<std::string> args;
+        bool asks;
+    } cases[] = {
+        {{}, true},
+        {{"--show"}, true},
+        {{"--silent"}, false},
+        {{"vezorodar://open"}, false},
+        {{"--show", "vezorodar://x"}, false},
+        {{"VEZORODAR://open"}, true},
+        {{"--SILENT"}, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(shouldAskForWindow(c.args), c.asks) << ::testing::PrintToString(c.args);
+    }
+}
+
 }  // namespace
 }  // namespace velk::agent
