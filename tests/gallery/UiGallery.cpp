@@ -226,10 +226,11 @@ int main(int argc, char** argv) {
         picker.pickSender(senders, senders[1].id, "https://app.example.bg", "Справка за дължими суми");
     });
     gallery.shootModal("sender-picker-long-requester", [&] {
-        picker.pickSender(
-            senders, "",
-            "https://portal.example-accounting-office.bg/clients/obligations?" + std::string(200, 'x'),
-            "Подаване на справка-декларация по ЗДДС");
+        // Only the origin of a web address is shown; a long one is elided.
+        picker.pickSender(senders, "",
+                          "https://invoices.clients.a-very-long-accounting-office-name-for-bulgarian-"
+                          "companies.example-domain.bg/obligations?year=2024",
+                          "Подаване на справка-декларация по ЗДДС");
     });
     gallery.shootModal("sender-picker-unknown-requester",
                        [&] { picker.pickSender({senders.front()}, "", "", "Справка за дължими суми"); });
