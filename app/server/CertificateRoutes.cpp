@@ -1,5 +1,6 @@
 #include "server/CertificateRoutes.h"
 
+#include <cstddef>
 #include <string>
 
 #include "common/JsonUtils.h"
@@ -12,6 +13,9 @@ namespace velk::server {
 namespace {
 
 using core::json;
+
+// pins.dat holds one member per id; a caller must not grow it without bound.
+constexpr std::size_t kMaxCertificateIdBytes = 256;
 
 // The PIN, with the body's copy of it wiped.
 std::string takePin(json& body) {
@@ -36,6 +40,10 @@ void CertificateRoutes::handleSelectCertificate(const httplib::Request& /*req*/,
 
 void CertificateRoutes::handleStorePin(const httplib::Request& req, httplib::Response& res) const {
     const std::string certificateId = req.matches[1];
+    if (certificateId.size() > kMaxCertificateIdBytes) {
+        sendError(res, 400, "certificate id too long (at most 256 bytes)");
+        return;
+    }
     json body = parseJsonBody(req);
     std::string pin = takePin(body);
     platform::ScopedWipe wipePin(pin);

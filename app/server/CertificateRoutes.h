@@ -13,7 +13,7 @@ public:
     void handleListCertificates(const httplib::Request& req, httplib::Response& res) const;
     // POST /api/certificates/{id}/select: changes nothing.
     void handleSelectCertificate(const httplib::Request& req, httplib::Response& res) const;
-    // POST /api/certificates/{id}/pin
+    // POST /api/certificates/{id}/pin; ids over 256 bytes are refused.
     void handleStorePin(const httplib::Request& req, httplib::Response& res) const;
     // DELETE /api/certificates/{id}/pin
     void handleDeletePin(const httplib::Request& req, httplib::Response& res) const;

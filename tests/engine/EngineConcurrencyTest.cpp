@@ -9,6 +9,7 @@
 #include "engine/InMemorySettings.h"
 #include "engine/TestOperations.h"
 #include "engine/VelkEngine.h"
+#include "support/TempDir.h"
 
 namespace velk::test {
 namespace {
@@ -36,6 +37,7 @@ protected:
                               : "";
     }
 
+    IsolatedHome home;  // the session reads remembered PINs
     InMemorySettings* settings = nullptr;
     std::unique_ptr<VelkEngine> engine;
 };

@@ -16,6 +16,7 @@
 #include "engine/InMemorySettings.h"
 #include "engine/TestOperations.h"
 #include "engine/VelkEngine.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ protected:
     }
     ~EngineSecretWipeTest() override { watching = false; }
 
+    IsolatedHome home;  // the session reads remembered PINs
     // The test's own copy, made before watching starts and freed after.
     const std::string pin{kPin};
     std::unique_ptr<core::VelkEngine> engine;

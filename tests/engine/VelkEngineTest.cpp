@@ -11,6 +11,7 @@
 #include "engine/InMemorySettings.h"
 #include "engine/TestOperations.h"
 #include "infrastructure/signing/ISigner.h"
+#include "infrastructure/signing/PinStore.h"
 #include "operations/IInquiry.h"
 #include "operations/ISubmission.h"
 #include "operations/OperationRegistry.h"
@@ -294,6 +295,33 @@ TEST_F(EngineTest, HandsPinAndSignerToTheSession) {
     meta = metadata(run(kEchoOp));
     EXPECT_EQ(meta.at("pin"), "1234");
     EXPECT_EQ(meta.at("signer"), "none");
+}
+
+// A PIN belongs to one certificate: it reaches the session only while that
+// certificate's sender is the one running, and a switch of sender takes the
+// new certificate's remembered PIN or none.
+TEST_F(EngineTest, APinIsPresentedOnlyForTheCertificateItWasGivenFor) {
+    auto pinOf = [this](const std::string& senderId) {
+        const ExecuteResult result = run(kEchoOp, "{}", senderId);
+        EXPECT_TRUE(result.success) << result.error;
+        return metadata(result).at("pin").get<std::string>();
+    };
+    engine->initialise();
+    engine->setPin("CERT-a", "1111");
+    EXPECT_EQ(pinOf("a"), "1111");
+    EXPECT_EQ(pinOf("b"), "");  // never a's PIN for b's certificate
+    EXPECT_EQ(pinOf("a"), "1111");
+
+    // Typed for a certificate not in use: kept for it, shown to no other.
+    engine->setPin("CERT-b", "2222");
+    EXPECT_EQ(pinOf("a"), "1111");
+    EXPECT_EQ(pinOf("b"), "2222");
+
+    auto c = testSender("c");
+    settings->upsertSender(c);
+    ASSERT_TRUE(signing::PinStore::store("CERT-c", "3333"));
+    EXPECT_EQ(pinOf("c"), "3333");
+    EXPECT_EQ(pinOf("a"), "1111");
 }
 
 TEST_F(EngineTest, FollowsSettingsChangesMadeOnOtherThreads) {

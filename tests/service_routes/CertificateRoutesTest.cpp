@@ -117,6 +117,35 @@ TEST_F(CertificateRoutesTest, RefusesAMissingPinAndStoresNothing) {
     }
 }
 
+// Any page may call the route; pins.dat must not grow by ids of any size.
+TEST_F(CertificateRoutesTest, StoresAPinOnlyForAnIdOfAtMost256Bytes) {
+    const std::string kTooLong = R"json({"error":"certificate id too long (at most 256 bytes)"})json";
+    const std::string cyrillicA = "\xD0\xB0";  // two bytes, one character
+    struct Case {
+        std::string id;
+        int status;
+    };
+    std::string cyrillic128;
+    for (int i = 0; i < 128; ++i) {
+        cyrillic128 += cyrillicA;
+    }
+    const std::vector<Case> cases = {
+        {std::string(256, 'a'), 204},
+        {std::string(257, 'b'), 400},
+        {cyrillic128, 204},              // 256 bytes
+        {cyrillic128 + cyrillicA, 400},  // 129 characters, 258 bytes
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id.size());
+        const Answer answer = harness.post(pinPath(c.id), pinBody(kPin));
+        EXPECT_EQ(answer.status, c.status);
+        if (c.status == 400) {
+            EXPECT_EQ(answer.body, kTooLong);
+        }
+        EXPECT_EQ(PinStore::get(c.id).has_value(), c.status == 204);
+    }
+}
+
 TEST_F(CertificateRoutesTest, APinThatCannotBeWrittenIsAnErrorWithoutThePinInTheLog) {
     // The data folder is taken by a file, so pins.dat cannot be written.
     std::filesystem::create_directories(harness.home().dataHome());

@@ -73,16 +73,21 @@ void ClientCertificate::configurePkcs11(CURL* handle, const HttpClientOptions& o
 
     const std::string& id = options.clientCertId;
     const std::string reference = id.starts_with("pkcs11:") ? id : pkcs11EngineKeyId(id);
+    const bool withPin = !options.pkcs11Pin.empty();
+    if (!Pkcs11Engine::setPinFor(id, options.pkcs11Pin)) {
+        // The key is not even named to the engine: loading it would log its
+        // token in with the PIN of another certificate.
+        logLine(LogLevel::Warn, "HttpClient: no PIN for " + reference +
+                                    "; the engine holds another certificate's PIN, which is not used");
+        curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, refuseHandshake);
+        return;
+    }
     curl_easy_setopt(handle, CURLOPT_SSLENGINE, Pkcs11Engine::kEngineId);
     curl_easy_setopt(handle, CURLOPT_SSLENGINE_DEFAULT, 1L);
     curl_easy_setopt(handle, CURLOPT_SSLCERT, reference.c_str());
     curl_easy_setopt(handle, CURLOPT_SSLCERTTYPE, "ENG");
     curl_easy_setopt(handle, CURLOPT_SSLKEY, reference.c_str());
     curl_easy_setopt(handle, CURLOPT_SSLKEYTYPE, "ENG");
-    const bool withPin = !options.pkcs11Pin.empty();
-    if (withPin) {
-        Pkcs11Engine::setPin(options.pkcs11Pin);
-    }
     logLine(LogLevel::Info, "HttpClient: using PKCS#11 engine, cert=" + reference +
                                 (withPin ? " [PIN set]" : " [no PIN supplied]"));
 }

@@ -32,6 +32,8 @@ struct EngineState {
     std::mutex mutex;
     bool loaded = false;
     std::string module;  // what PKCS11_MODULE_PATH was set to
+    // The certificate whose PIN the engine holds; empty when it holds none.
+    std::string pinCertificateId;
 };
 
 EngineState& state() {
@@ -109,17 +111,25 @@ void Pkcs11Engine::load(const std::string& modulePath) {
     logLine(LogLevel::Info, "HttpClient: pkcs11 engine loaded from " + path);
 }
 
-void Pkcs11Engine::setPin(const std::string& pin) {
+bool Pkcs11Engine::setPinFor(const std::string& certificateId, const std::string& pin) {
+    EngineState& s = state();
+    std::lock_guard lock(s.mutex);
+    if (pin.empty()) {
+        return s.pinCertificateId.empty() || s.pinCertificateId == certificateId;
+    }
     EnginePtr engine(ENGINE_by_id(kEngineId));
     if (!engine) {
         ERR_clear_error();
-        return;
+        return true;
     }
+    // Whatever the answer, the engine may now hold this PIN.
+    s.pinCertificateId = certificateId;
     if (!ENGINE_ctrl_cmd_string(engine.get(), "PIN", pin.c_str(), 0)) {
         logLine(LogLevel::Warn,
                 "HttpClient: ENGINE_ctrl_cmd_string(PIN) returned 0 — engine may reject the PIN");
         ERR_clear_error();
     }
+    return true;
 }
 
 std::string Pkcs11Engine::findLibraryPath() {

@@ -18,8 +18,13 @@ public:
     // not used.
     static void load(const std::string& modulePath);
 
-    // The engine's PIN for every later key use. A refusal is only logged.
-    static void setPin(const std::string& pin);
+    // Gives the engine the PIN of one certificate's key for the next key
+    // loads; an empty PIN gives none. The engine keeps a PIN until another
+    // replaces it and offers no way to take one back, so a key given no PIN
+    // while the engine holds another certificate's must not be loaded: its
+    // token would be logged in with that PIN. False in that case. A refusal
+    // of the PIN by the engine is only logged.
+    static bool setPinFor(const std::string& certificateId, const std::string& pin);
 
     // $OPENSSL_ENGINES, then the usual engine folders, then libp11 installs
     // under Homebrew's Cellar; "" when no pkcs11.dylib or pkcs11.so exists.

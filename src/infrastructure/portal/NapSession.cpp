@@ -12,14 +12,17 @@
 #include "common/Logger.h"
 #include "common/TextUtils.h"
 #include "infrastructure/http/HttpClient.h"
+#include "infrastructure/http/Pkcs11KeyId.h"
 #include "infrastructure/portal/CategoryCache.h"
 #include "infrastructure/portal/LoginFlow.h"
 #include "infrastructure/portal/PortalHeaders.h"
 #include "infrastructure/portal/PortalJsonReaders.h"
 #include "infrastructure/portal/PortalReplies.h"
+#include "infrastructure/portal/SessionPin.h"
 #include "infrastructure/portal/TaxpayerCache.h"
+#include "infrastructure/signing/ISigner.h"
+#include "infrastructure/signing/InvalidPinException.h"
 #include "operations/IPortalHandler.h"
-#include "platform/SecureWipe.h"
 
 namespace velk::core::infra::portal {
 
@@ -85,9 +88,11 @@ struct NapSession::Impl {
     enum class Relogin { None, Succeeded, Failed };
 
     SessionIdentity identity;
-    std::string pin;
-    // The certificate the PIN was given for.
-    std::string pinCertificateId;
+    SessionPin pin;
+    // The held PIN was tried on the token before the portal client got it.
+    bool pinChecked = false;
+    // That try was refused; the next login reports it.
+    bool pinRefusedBeforeLogin = false;
     signing::ISigner* signer = nullptr;
     java::ZezizUrBridge* zezizUrBridge = nullptr;
     bool loggedIn = false;
@@ -103,8 +108,6 @@ struct NapSession::Impl {
     std::string selectedEik;
     Relogin lastRelogin = Relogin::None;
     Sleeper sleeper;
-
-    ~Impl() { platform::secureWipe(pin); }
 
     void sleep(milliseconds duration) const {
         if (sleeper) {
@@ -130,30 +133,33 @@ void NapSession::configure(SessionIdentity identity) {
     if (certificateChanged) {
         impl_->httpClient.reset();
         clearSession();
+        // Another card: only its own remembered PIN, or none, is presented.
+        impl_->pin.adoptRemembered(impl_->identity.certificateId);
+        impl_->pinChecked = false;
+        impl_->pinRefusedBeforeLogin = false;
     }
 }
 
 void NapSession::setPin(const std::string& certificateId, const std::string& pin) {
-    if (certificateId == impl_->pinCertificateId && pin == impl_->pin) {
+    // Another certificate's PIN is only kept, for when that one is used.
+    const bool presentedChanges = certificateId == impl_->identity.certificateId && pin != this->pin();
+    impl_->pin.set(certificateId, pin);
+    if (!presentedChanges) {
         return;
     }
-    const bool presentedBefore = !this->pin().empty();
-    platform::secureWipe(impl_->pin);
-    impl_->pin = pin;
-    impl_->pinCertificateId = certificateId;
     // The PIN is baked into the client's key set-up. The flags stay, but
     // without a client the next ensureLoggedIn cannot probe and logs in again.
-    if (presentedBefore || !this->pin().empty()) {
-        impl_->httpClient.reset();
-    }
+    impl_->httpClient.reset();
+    impl_->pinChecked = false;
+    impl_->pinRefusedBeforeLogin = false;
 }
 
 const std::string& NapSession::pin() const {
-    static const std::string kNone;
-    if (impl_->pin.empty() || impl_->pinCertificateId != impl_->identity.certificateId) {
-        return kNone;
-    }
-    return impl_->pin;
+    return impl_->pin.pinFor(impl_->identity.certificateId);
+}
+
+void NapSession::pinRefused() {
+    impl_->pin.refused(impl_->identity.certificateId);
 }
 
 void NapSession::setSigner(signing::ISigner* signer) {
@@ -211,9 +217,30 @@ void NapSession::resetProcessCachesForTests() {
 
 http::HttpClient& NapSession::httpClient() {
     if (!impl_->httpClient) {
+        checkPinOnToken();
         impl_->httpClient = http::HttpClient::forPortal(impl_->identity.certificateId, pin());
     }
     return *impl_->httpClient;
+}
+
+// The TLS layer cannot tell a refused token PIN from any other failure, and
+// every new client would present it again. So the PIN is tried once through
+// the signer first, and a refused one is forgotten before TLS sees it.
+void NapSession::checkPinOnToken() {
+    const std::string& certificateId = impl_->identity.certificateId;
+    if (impl_->pinChecked || pin().empty() || impl_->signer == nullptr ||
+        !http::isPkcs11CertificateId(certificateId)) {
+        return;
+    }
+    try {
+        impl_->pinChecked = impl_->signer->warmUp(certificateId, pin());
+    } catch (const signing::InvalidPinException&) {
+        pinRefused();
+        impl_->pinRefusedBeforeLogin = true;
+    } catch (const std::exception& e) {
+        // A cancelled or failed try leaves the PIN to the TLS layer.
+        warn(std::string("NapSession: PIN check failed: ") + e.what());
+    }
 }
 
 void NapSession::clearSession() {
@@ -247,6 +274,12 @@ bool NapSession::login() {
         return false;
     }
     http::HttpClient& client = httpClient();
+    if (std::exchange(impl_->pinRefusedBeforeLogin, false)) {
+        impl_->loggedIn = false;
+        impl_->lastError = signing::InvalidPinException().what();
+        warn("NapSession::login failed: " + impl_->lastError);
+        return false;
+    }
     // No signer and no PIN provider: the token PIN reaches TLS through the
     // client's own key set-up, a store key's provider handles its PIN itself.
     LoginFlow flow(&client, nullptr, impl_->identity.certificateId, {});

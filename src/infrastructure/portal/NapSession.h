@@ -66,12 +66,16 @@ public:
     NapSession& operator=(const NapSession&) = delete;
 
     // Configuration, from the engine. None of these touch the network.
+    // A changed certificate takes the PIN remembered for it, if any.
     void configure(SessionIdentity identity);
     // The PIN typed or remembered for one certificate. It is presented only
     // while that certificate is the session's own, never for another.
     void setPin(const std::string& certificateId, const std::string& pin);
     // The PIN for the session's certificate; empty when none was given for it.
     const std::string& pin() const;
+    // The card refused the PIN presented for the session's certificate: it is
+    // forgotten here and among the remembered PINs, never presented again.
+    void pinRefused();
     void setSigner(signing::ISigner* signer);
     signing::ISigner* signer() const;
     void setZezizUrBridge(java::ZezizUrBridge* bridge);
@@ -134,6 +138,7 @@ private:
     struct Impl;
 
     http::HttpClient& httpClient();
+    void checkPinOnToken();
     void clearSession();
     std::optional<SelectedTaxpayer> httpSelectTaxpayer(std::int64_t tin);
     void httpSelectService(const std::string& linkId);

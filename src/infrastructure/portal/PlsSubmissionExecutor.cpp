@@ -107,6 +107,7 @@ Signature signForPortal(NapSession& session, const std::vector<std::uint8_t>& co
     } catch (const signing::SigningCancelledException&) {
         return {{}, "Подписването беше отказано от потребителя."};
     } catch (const signing::InvalidPinException&) {
+        session.pinRefused();
         return {{}, "Грешен PIN код."};
     } catch (const std::exception& e) {
         logLine(LogLevel::Error, std::string("PlsSubmissionExecutor: signing failed — ") + e.what());

@@ -14,6 +14,7 @@
 #include "infrastructure/portal/NapSession.h"
 #include "infrastructure/portal/TaxpayerPinType.h"
 #include "infrastructure/signing/ISigner.h"
+#include "infrastructure/signing/InvalidPinException.h"
 
 namespace velk::core::infra::portal {
 
@@ -119,6 +120,9 @@ SubmissionResult RestSubmissionExecutor::submit(const std::vector<RestFileEntry>
         try {
             // The session's PIN: a token cannot be opened with an empty one.
             signature = signer_.signData(content, identity.certificateId, session_.pin());
+        } catch (const signing::InvalidPinException& e) {
+            session_.pinRefused();
+            return failed(std::string("Signing failed: ") + e.what());
         } catch (const std::exception& e) {
             return failed(std::string("Signing failed: ") + e.what());
         }
