@@ -1,6 +1,7 @@
 #include "e2e/DialogDriver.h"
 
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "e2e/Subprocess.h"
