@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 #include <functional>
 #include <string>
@@ -9,25 +10,35 @@
 
 namespace velk::ui {
 
+class GuiLoop;
+
 // The file and folder choice the local API asks for. Lives on the GUI thread;
-// the server's request threads reach it only through post.
-//
-// The dialogs are not built yet: until they are, every pick answers as a
-// cancel (the empty path).
+// the server's request threads reach it through post. Paths are UTF-8; an
+// empty path means the user cancelled.
 class FilePicker : public QObject, public server::IFilePicker {
     Q_OBJECT
 
 public:
-    FilePicker() = default;
+    explicit FilePicker(GuiLoop& loop);
+    FilePicker();
     FilePicker(const FilePicker&) = delete;
     FilePicker& operator=(const FilePicker&) = delete;
 
-    // Queued onto this object's thread; a task still queued when the object
-    // or the event loop goes is dropped unrun.
+    // Queued onto this object's thread, unless the event loop has ended; a
+    // task still queued when the object or the event loop goes never runs.
     void post(std::function<void()> task) override;
 
+    // From any thread: on the GUI thread the dialog runs directly, from
+    // another the call waits for it; empty once the event loop has ended.
     std::string pickFile(const std::string& startDir, const std::string& filter) override;
     std::string pickFolder(const std::string& startDir) override;
+
+public slots:
+    QString pickFolder(const QString& startDir);
+    QString pickFile(const QString& startDir, const QString& filter);
+
+private:
+    GuiLoop& loop_;
 };
 
 }  // namespace velk::ui

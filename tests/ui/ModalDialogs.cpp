@@ -109,6 +109,7 @@ struct Poll {
     const char* className;
     QString title;
     int guardMs;
+    bool leaveOpen;
     std::vector<ModalScript::Step> steps;
     std::shared_ptr<ModalSeen> seen;
     QElapsedTimer waited;
@@ -124,6 +125,24 @@ bool matches(const Poll& poll, QWidget* widget) {
     return poll.title.isEmpty() || widget->windowTitle() == poll.title;
 }
 
+// A step that meant to close the dialog but did not (a disabled default, a
+// field that kept its text) would otherwise leave the test waiting forever.
+void watchClosing(QPointer<QWidget> dialog, int guardMs, QElapsedTimer waited) {
+    QTimer::singleShot(kPollMs, QCoreApplication::instance(), [dialog, guardMs, waited] {
+        if (dialog.isNull() || !dialog->isVisible()) {
+            return;
+        }
+        if (waited.elapsed() < guardMs) {
+            watchClosing(dialog, guardMs, waited);
+            return;
+        }
+        ADD_FAILURE() << "the modal " << dialog->metaObject()->className() << " titled "
+                      << dialog->windowTitle().toStdString() << " was still open " << guardMs
+                      << " ms after its script's last step";
+        closeAllModals();
+    });
+}
+
 void runSteps(const std::shared_ptr<Poll>& poll, QWidget* dialog) {
     *poll->seen = describe(dialog);
     QPointer<QWidget> alive(dialog);
@@ -137,6 +156,11 @@ void runSteps(const std::shared_ptr<Poll>& poll, QWidget* dialog) {
         step(alive.data(), *poll->seen);
     }
     poll->seen->finished = true;
+    if (!poll->leaveOpen && !alive.isNull() && alive->isVisible()) {
+        QElapsedTimer waited;
+        waited.start();
+        watchClosing(alive, poll->guardMs, waited);
+    }
 }
 
 void schedule(std::shared_ptr<Poll> poll) {
@@ -173,6 +197,11 @@ ModalScript& ModalScript::expectTitle(const QString& title) {
 
 ModalScript& ModalScript::guardMs(int ms) {
     guardMs_ = ms;
+    return *this;
+}
+
+ModalScript& ModalScript::leaveOpen() {
+    leaveOpen_ = true;
     return *this;
 }
 
@@ -279,6 +308,7 @@ std::shared_ptr<const ModalSeen> ModalScript::arm() {
     poll->className = className_;
     poll->title = title_;
     poll->guardMs = guardMs_;
+    poll->leaveOpen = leaveOpen_;
     poll->steps = steps_;
     poll->seen = std::make_shared<ModalSeen>();
     poll->waited.start();

@@ -32,9 +32,9 @@ struct ModalSeen {
 
 // A scripted answer to the next modal dialog (QApplication::activeModalWidget)
 // that matches: arm it before the code under test calls exec(). The steps run
-// in order once the dialog is up; a dialog that does not turn up within the
-// guard time fails the test and every modal widget still open is closed, so
-// a test never hangs.
+// in order once the dialog is up. A dialog that does not turn up within the
+// guard time, or is still open that long after the last step, fails the test
+// and every modal widget still open is closed, so a test never hangs.
 //
 //   auto seen = ModalScript().expect("velk::ui::PinPromptDialog")
 //                   .type("1234").click("Продължи").arm();
@@ -51,8 +51,12 @@ public:
     ModalScript& expect(const char* className);
     // ...and/or carries this window title.
     ModalScript& expectTitle(const QString& title);
-    // How long to wait for the dialog; by default 20 s.
+    // How long to wait for the dialog, and for it to close after the last
+    // step; by default 20 s.
     ModalScript& guardMs(int ms);
+    // The steps do not close the dialog (something else will): no check
+    // that it closes after the last step.
+    ModalScript& leaveOpen();
 
     // Clicks the visible button with this text ("&" ignored); a disabled
     // button is not clicked and is noted as a problem.
@@ -81,6 +85,7 @@ private:
     const char* className_ = nullptr;
     QString title_;
     int guardMs_ = 20'000;
+    bool leaveOpen_ = false;
     std::vector<Step> steps_;
 };
 
