@@ -29,15 +29,37 @@ Result callOnGuiThread(GuiThreadObject& target, std::function<Result()> work, st
         std::exception_ptr error;
         bool finished = false;
         bool abandoned = false;
+
+        void finish() {
+            {
+                std::lock_guard lock(mutex);
+                finished = true;
+            }
+            done.notify_all();
+        }
+    };
+    // Held only by the queued task: when the target drops the task unrun (the
+    // event loop has ended, the object went), its destruction answers the
+    // caller at once instead of leaving it to wait for the stop.
+    struct Completion {
+        std::shared_ptr<Call> call;
+        ~Completion() {
+            if (call) {
+                call->finish();
+            }
+        }
     };
     auto call = std::make_shared<Call>();
     if (stop.stop_requested()) {
         return cancelled;
     }
-    target.post([call, work = std::move(work)] {
+    auto completion = std::make_shared<Completion>();
+    completion->call = call;
+    target.post([completion, work = std::move(work)] {
+        Call& call = *completion->call;
         {
-            std::lock_guard lock(call->mutex);
-            if (call->abandoned) {
+            std::lock_guard lock(call.mutex);
+            if (call.abandoned || call.finished) {
                 return;  // nobody waits for this dialog any more
             }
         }
@@ -49,16 +71,16 @@ Result callOnGuiThread(GuiThreadObject& target, std::function<Result()> work, st
             error = std::current_exception();
         }
         {
-            std::lock_guard lock(call->mutex);
-            call->result = std::move(result);
-            call->error = error;
-            call->finished = true;
+            std::lock_guard lock(call.mutex);
+            call.result = std::move(result);
+            call.error = error;
         }
-        call->done.notify_all();
+        call.finish();
     });
+    completion.reset();  // the queued task holds the only reference now
 
     std::unique_lock lock(call->mutex);
-    if (!call->done.wait(lock, stop, [&] { return call->finished; })) {
+    if (!call->done.wait(lock, stop, [&] { return call->finished; }) || (!call->result && !call->error)) {
         call->abandoned = true;
         return cancelled;
     }

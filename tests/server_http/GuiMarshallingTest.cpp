@@ -108,5 +108,19 @@ TEST_F(GuiMarshallingTest, AStoppingServerNoLongerWaitsForTheEventLoop) {
     EXPECT_TRUE(picker.calls().empty());
 }
 
+// Once the event loop has ended the GUI side drops what it is handed; the
+// request is answered at once, not when the server stops.
+TEST(GuiCallTest, ATaskDroppedUnrunAnswersTheWaitingRequestAtOnce) {
+    ScriptedSenderPicker picker([](std::function<void()> task) { task = nullptr; });
+    ServerHarness harness(ServerHarness::Options{&picker, true});
+    harness.addSenders({"a", "b"}, "a");
+    picker.choose("b");
+
+    const Answer answer = harness.post(kEchoPath, "{}");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.json().at("errorMessage"), "Изборът на подател беше отказан.");
+    EXPECT_TRUE(picker.calls().empty());
+}
+
 }  // namespace
 }  // namespace velk::test
