@@ -60,10 +60,11 @@ QComboBox::down-arrow { image: url(:/chevron-down.svg); width: 12px; height: 12p
 
 QCheckBox::indicator { width: 18px; height: 18px; border: 1px solid #8A9094; border-radius: 4px;
                        background: #FFFFFF; }
-QCheckBox::indicator:checked { background: #93C54B; border: 1px solid #7DA740; }
+QCheckBox::indicator:checked { background: #93C54B; border: 1px solid #7DA740; image: url(:/check.svg); }
 
 QListWidget { background: #FFFFFF; border: 1px solid #E3E6E3; border-radius: 10px; }
-QListWidget::item { padding: 10px 12px; }
+QListWidget::item { padding: 10px 12px; border: none; background: #FFFFFF; }
+QListWidget::item:alternate { background: #F8FAF8; }
 QListWidget::item:hover { background: #F3F7F0; }
 QListWidget::item:selected { background: #E6F6D8; color: #1E1F22; }
 

@@ -33,6 +33,11 @@ CertificatePickerDialog::CertificatePickerDialog(signing::ISigner* signer, QWidg
     list_->setObjectName(QStringLiteral("certificateList"));
     list_->setAlternatingRowColors(true);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Qualified certificates have long subjects: wrap them rather than hide
+    // the tags and the issuer behind a sideways scroll.
+    list_->setWordWrap(true);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setResizeMode(QListView::Adjust);
     layout->addWidget(list_, 1);
 
     showExpired_ = new QCheckBox(tr("Показвай и изтекли"), this);

@@ -95,6 +95,9 @@ public:
         list_ = new QListWidget(this);
         list_->setAlternatingRowColors(true);
         list_->setSelectionMode(QAbstractItemView::SingleSelection);
+        // A long name ends in "…" instead of a sideways scroll.
+        list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        list_->setTextElideMode(Qt::ElideRight);
         int activeRow = 0;
         for (const SenderEntry& sender : senders) {
             auto* item = new QListWidgetItem(sender.name.isEmpty() ? sender.id : sender.name, list_);
