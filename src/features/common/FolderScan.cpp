@@ -1,6 +1,10 @@
 #include "features/common/FolderScan.h"
 
+#include <fstream>
+#include <iterator>
 #include <utility>
+
+#include "common/TextUtils.h"
 
 #include "operations/SchemaFields.h"
 
@@ -40,6 +44,32 @@ operations::ResultSchema formFilesScanResultSchema(std::string schemaName, std::
             operations::enumField("status", "Статус", "ok при успех; error при проблем.", {"ok", "error"}),
             schemaField("error", "Грешка", FieldType::String, true, "Текст на грешката когато status=error."),
         }};
+}
+
+std::string readCp1251FileAsUtf8(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return {};
+    }
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return cp1251ToUtf8(bytes);
+}
+
+bool hasTxtExtension(const std::filesystem::path& path) {
+    const std::string extension = path.filename().extension().string();
+    return extension == ".TXT" || extension == ".txt";
+}
+
+operations::InquiryResult finishScanResult(operations::InquiryResult& result, std::int64_t scanned,
+                                           std::int64_t matched, const std::string& status,
+                                           const std::string& error) {
+    result.metadata["totalScanned"] = std::to_string(scanned);
+    result.metadata["totalMatched"] = std::to_string(matched);
+    result.metadata["status"] = status;
+    if (!error.empty()) {
+        result.metadata["error"] = error;
+    }
+    return result;
 }
 
 }  // namespace velk::core::features

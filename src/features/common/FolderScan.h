@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,5 +17,19 @@ std::vector<operations::ParamSpec> folderScanParams();
 // names and in the description of the files found.
 operations::ResultSchema formFilesScanResultSchema(std::string schemaName, std::string itemSchema,
                                                    std::string filesDescription);
+
+// The whole file read as windows-1251 and given as UTF-8; the empty text when
+// it cannot be opened.
+std::string readCp1251FileAsUtf8(const std::filesystem::path& path);
+
+// Whether the file name's extension is exactly ".TXT" or ".txt", compared
+// byte for byte (".Txt" is not); a name whose only dot leads has none.
+bool hasTxtExtension(const std::filesystem::path& path);
+
+// Writes totalScanned, totalMatched and status, and error when not empty,
+// and returns a copy of the result.
+operations::InquiryResult finishScanResult(operations::InquiryResult& result, std::int64_t scanned,
+                                           std::int64_t matched, const std::string& status,
+                                           const std::string& error);
 
 }  // namespace velk::core::features

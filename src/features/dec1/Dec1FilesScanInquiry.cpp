@@ -1,7 +1,8 @@
 #include "features/dec1/Dec1FilesScanInquiry.h"
 
 #include "features/common/FolderScan.h"
-#include "features/common/NotImplemented.h"
+#include "features/common/FormFileHeaders.h"
+#include "features/common/FormFilesScan.h"
 #include "operations/OperationRegistry.h"
 
 namespace velk::core::features::dec1 {
@@ -54,8 +55,8 @@ std::vector<operations::ParamSpec> Dec1FilesScanInquiry::params() const {
 }
 
 operations::InquiryResult Dec1FilesScanInquiry::run(infra::portal::NapSession* /*session*/,
-                                                    const operations::ParamMap& /*params*/) const {
-    return notImplementedInquiry();
+                                                    const operations::ParamMap& params) const {
+    return FormFilesScan("Dec1FilesScanInquiry", "Dec1", readDec1Header).run(params);
 }
 
 }  // namespace velk::core::features::dec1

@@ -1,7 +1,8 @@
 #include "features/dec6/Dec6FilesScanInquiry.h"
 
 #include "features/common/FolderScan.h"
-#include "features/common/NotImplemented.h"
+#include "features/common/FormFileHeaders.h"
+#include "features/common/FormFilesScan.h"
 #include "operations/OperationRegistry.h"
 
 namespace velk::core::features::dec6 {
@@ -54,8 +55,8 @@ std::vector<operations::ParamSpec> Dec6FilesScanInquiry::params() const {
 }
 
 operations::InquiryResult Dec6FilesScanInquiry::run(infra::portal::NapSession* /*session*/,
-                                                    const operations::ParamMap& /*params*/) const {
-    return notImplementedInquiry();
+                                                    const operations::ParamMap& params) const {
+    return FormFilesScan("Dec6FilesScanInquiry", "Dec6", readDec6Header).run(params);
 }
 
 }  // namespace velk::core::features::dec6

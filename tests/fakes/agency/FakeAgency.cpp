@@ -125,6 +125,7 @@ void FakeAgency::script() {
     });
 
     debtPayments_.install(portal_, live);
+    dec16_.install(portal_, live);
     pls_.install(portal_, login_, live, [state] { return state->taxpayersJson(); });
     restApi_.install(api_);
 

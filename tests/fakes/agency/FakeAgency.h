@@ -6,6 +6,7 @@
 
 #include "fakes/LoopbackHosts.h"
 #include "fakes/agency/DebtPaymentRoutes.h"
+#include "fakes/agency/Dec16Routes.h"
 #include "fakes/agency/PlsRoutes.h"
 #include "fakes/agency/RestApiRoutes.h"
 
@@ -69,6 +70,8 @@ public:
 
     // The debts-and-payments endpoints and their data.
     DebtPaymentRoutes& debtPayments() { return debtPayments_; }
+    // The filed forms 1 and 6 and their signed documents.
+    Dec16Routes& dec16() { return dec16_; }
     // The PLS upload, listings and result pages, and their documents.
     PlsRoutes& pls() { return pls_; }
     // The REST API for declarations (api.nra.bg), and its documents.
@@ -80,6 +83,7 @@ private:
     TestServer& api_;
     std::shared_ptr<AgencyPortalState> state_;
     DebtPaymentRoutes debtPayments_;
+    Dec16Routes dec16_;
     PlsRoutes pls_;
     RestApiRoutes restApi_;
 };

@@ -115,6 +115,67 @@ std::string fileProblem(const json& file, const Bytes& certificate, const TestPk
     return restSignatureProblem(*signature, *content, pki, certificate);
 }
 
+// Lines of a form 1 or form 6 file that hold more than blanks, up to the
+// first 0x1A.
+std::uint64_t formRecords(const Bytes& content) {
+    std::uint64_t records = 0;
+    bool filled = false;
+    for (const std::uint8_t byte : content) {
+        if (byte == 0x1A) {
+            break;
+        }
+        if (byte == '\n') {
+            records += filled ? 1 : 0;
+            filled = false;
+        } else if (byte != ' ' && byte != '\t' && byte != '\r') {
+            filled = true;
+        }
+    }
+    return records + (filled ? 1 : 0);
+}
+
+bool isTwoDigitMonth(const json& value) {
+    if (!value.is_string()) {
+        return false;
+    }
+    const std::string text = value.get<std::string>();
+    return text.size() == 2 && text >= "01" && text <= "12";
+}
+
+// A forms 1 and 6 filing: the form 1 file, the form 6 file or both in that
+// order, as text with their record counts, for one month of a year.
+std::string forms16Problem(const json& request) {
+    if (!request.contains("taxPeriodFrom") || !request.contains("taxPeriodTo") || !request.contains("year")) {
+        return "DEC_1_6 without taxPeriodFrom, taxPeriodTo and year";
+    }
+    if (!isTwoDigitMonth(request["taxPeriodFrom"]) || request["taxPeriodTo"] != request["taxPeriodFrom"]) {
+        return "DEC_1_6 period is not one month as two digits";
+    }
+    const std::string year = request["year"].get<std::string>();
+    if (year.size() != 4 || year.find_first_not_of("0123456789") != std::string::npos) {
+        return "DEC_1_6 year '" + year + "' is not four digits";
+    }
+    const json& files = request["files"];
+    const bool order = files.size() == 1 ? (files[0]["fileDocumentType"] == "DEC_1" ||
+                                            files[0]["fileDocumentType"] == "DEC_6")
+                                         : files.size() == 2 && files[0]["fileDocumentType"] == "DEC_1" &&
+                                               files[1]["fileDocumentType"] == "DEC_6";
+    if (!order) {
+        return "DEC_1_6 files are not DEC_1, DEC_6 or DEC_1 then DEC_6";
+    }
+    for (const json& file : files) {
+        if (file["fileType"] != "txt") {
+            return "a DEC_1_6 file is not txt";
+        }
+        const Bytes content = *decodeStrictBase64(file["fileContentBase64"].get<std::string>());
+        if (file["numRecords"].get<std::uint64_t>() != formRecords(content)) {
+            return "numRecords of " + file["fileName"].get<std::string>() + " is not its record count " +
+                   std::to_string(formRecords(content));
+        }
+    }
+    return {};
+}
+
 std::string submitProblem(const json& request, const TestPki& pki) {
     if (std::string problem = membersProblem(request, submitMembers(), "the request"); !problem.empty()) {
         return problem;
@@ -136,6 +197,9 @@ std::string submitProblem(const json& request, const TestPki& pki) {
         if (std::string problem = fileProblem(file, *certificate, pki); !problem.empty()) {
             return problem;
         }
+    }
+    if (request["serviceDocumentType"] == "DEC_1_6") {
+        return forms16Problem(request);
     }
     return {};
 }

@@ -45,7 +45,11 @@ struct RestDocument {
 //   JSON object of exactly the request's members with their types, at least
 //   one file, each file's content and signature canonical base64, fileSize
 //   the content's length, and each signature a detached CMS over the content
-//   by the certificate in "userSignatureBase64", issued by the test CA;
+//   by the certificate in "userSignatureBase64", issued by the test CA; a
+//   "DEC_1_6" request also has taxPeriodFrom = taxPeriodTo, a month "01".."12",
+//   a four-digit year, and its files are "DEC_1", "DEC_6" or both in that
+//   order, as txt, each numRecords the count of its lines that hold more than
+//   blanks (up to a 0x1A);
 // - POST "/declaration/api-declarations/result": the key; "documentId" a
 //   JSON number; the answer for a document filed for that "taxpayerPin", or
 //   404 with an errorMessage.

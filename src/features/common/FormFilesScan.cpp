@@ -1,0 +1,154 @@
+#include "features/common/FormFilesScan.h"
+
+#include <exception>
+#include <system_error>
+#include <utility>
+
+#include "common/Logger.h"
+#include "common/TextUtils.h"
+#include "features/common/FolderScan.h"
+
+namespace velk::core::features {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using operations::InquiryResult;
+using operations::ParamMap;
+
+// A path for a log line: valid UTF-8, control bytes spelled out.
+std::string loggable(const std::string& text) {
+    return escapeControlBytes(toValidUtf8(text));
+}
+
+// What one scan gathers while it walks.
+struct ScanState {
+    const std::string& logPrefix;
+    FormFilesScan::HeaderReader reader;
+    std::int32_t year = 0;
+    std::int32_t month = 0;
+    InquiryResult& result;
+    std::int64_t scanned = 0;
+    std::int64_t matched = 0;
+
+    void skipNotUtf8(const fs::path& path) const {
+        logLine(LogLevel::Warn, logPrefix + ": skipped a name that is not UTF-8: " + loggable(path.string()));
+    }
+
+    // One entry of the walk. False for a folder with a name that is not
+    // UTF-8, which the walk must not enter.
+    bool visit(const fs::directory_entry& entry) {
+        std::error_code ec;
+        const fs::file_status status = entry.status(ec);
+        if (ec) {
+            return true;
+        }
+        const fs::path& path = entry.path();
+        if (fs::is_directory(status)) {
+            if (!isValidUtf8(path.filename().string())) {
+                skipNotUtf8(path);
+                return false;
+            }
+            return true;
+        }
+        if (!fs::is_regular_file(status) || !hasTxtExtension(path)) {
+            return true;
+        }
+        const std::string pathText = path.string();
+        if (!isValidUtf8(pathText)) {
+            skipNotUtf8(path);
+            return true;
+        }
+        ++scanned;
+        std::optional<Dec16FileHeader> header;
+        try {
+            header = reader(path);
+        } catch (const std::exception& e) {
+            logLine(LogLevel::Warn,
+                    logPrefix + ": extract failed for " + loggable(pathText) + ": " + loggable(e.what()));
+            return true;
+        }
+        if (header && header->year == year && header->month == month) {
+            ++matched;
+            result.rows.push_back(
+                {path.filename().string(), pathText, header->eik, readCp1251FileAsUtf8(path)});
+        }
+        return true;
+    }
+};
+
+// The message the throwing form of the walk would have carried.
+std::string walkErrorText(const char* what, const std::error_code& ec) {
+    return toValidUtf8(fs::filesystem_error(what, ec).what());
+}
+
+// Empty when the walk went through, else why it stopped.
+std::string walk(const fs::path& root, bool recursive, ScanState& state) {
+    std::error_code ec;
+    const auto options = fs::directory_options::skip_permission_denied;
+    if (recursive) {
+        fs::recursive_directory_iterator it(root, options, ec);
+        const char* step = "cannot open directory";
+        for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            step = "cannot increment recursive directory iterator";
+            if (!state.visit(*it)) {
+                it.disable_recursion_pending();
+            }
+        }
+        return ec ? walkErrorText(step, ec) : std::string();
+    }
+    fs::directory_iterator it(root, options, ec);
+    const char* step = "cannot open directory";
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        step = "cannot increment directory iterator";
+        state.visit(*it);
+    }
+    return ec ? walkErrorText(step, ec) : std::string();
+}
+
+}  // namespace
+
+FormFilesScan::FormFilesScan(std::string className, std::string logPrefix, HeaderReader reader)
+    : className_(std::move(className)), logPrefix_(std::move(logPrefix)), reader_(reader) {}
+
+InquiryResult FormFilesScan::run(const ParamMap& params) const {
+    InquiryResult result;
+    result.columns = {{"name", "Име"}, {"path", "Път"}, {"tin", "БУЛСТАТ"}, {"content", "Съдържание"}};
+
+    const std::string rootFolder = operations::paramOr(params, "rootFolder", "");
+    const std::int32_t year = parseInt32(operations::paramOr(params, "year", "0")).value_or(0);
+    const std::int32_t month = parseInt32(operations::paramOr(params, "month", "0")).value_or(0);
+    const bool recursive = operations::paramOr(params, "recursive", "true") != "false";
+    if (rootFolder.empty() || year == 0 || month == 0) {
+        return finishScanResult(result, 0, 0, "error", "rootFolder, year, month са задължителни");
+    }
+
+    ScanState state{logPrefix_, reader_, year, month, result};
+    try {
+        const fs::path root(rootFolder);
+        // A root whose status cannot be read is reported like a failed walk
+        // below, not thrown at the engine.
+        if (!fs::is_directory(fs::status(root))) {
+            return finishScanResult(result, 0, 0, "error",
+                                    "Папката не съществува: " + toValidUtf8(rootFolder));
+        }
+        logLine(LogLevel::Info, className_ + ": scanning " + loggable(rootFolder) + " for " +
+                                    std::to_string(month) + "/" + std::to_string(year) +
+                                    " (recursive=" + (recursive ? "true" : "false") + ")");
+        const std::string walkError = walk(root, recursive, state);
+        if (!walkError.empty()) {
+            logLine(LogLevel::Warn, logPrefix_ + ": iter error: " + walkError);
+            return finishScanResult(result, state.scanned, state.matched, "error", walkError);
+        }
+    } catch (const std::exception& e) {
+        const std::string text = toValidUtf8(e.what());
+        logLine(LogLevel::Error, logPrefix_ + ": scan error: " + escapeControlBytes(text));
+        return finishScanResult(result, state.scanned, state.matched, "error", text);
+    }
+    logLine(LogLevel::Info, logPrefix_ + ": scanned " + std::to_string(state.scanned) + ", matched " +
+                                std::to_string(state.matched));
+    return finishScanResult(result, state.scanned, state.matched, "ok", "");
+}
+
+}  // namespace velk::core::features
