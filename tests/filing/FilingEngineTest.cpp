@@ -153,5 +153,34 @@ TEST_F(FilingThroughTheEngine, NoticeIsFiledThroughTheRestApiAndItsReceiptReadBa
     EXPECT_THAT(result["rawBody"].get<std::string>(), HasSubstr("Входящ № " + accepted.entryNumber));
 }
 
+TEST_F(FilingThroughTheEngine, Forms1And6AreFiledTogetherAndTheirReceiptReadBack) {
+    const std::string form1 = "3,2025,123456789,8001010000,a,b,c,d\r\n\xC8\xE2\xE0\xED,1\r\n";
+    const std::string d1 = writeFile("EMPL2021.TXT", form1);
+    const std::string d6 = writeFile("NRA62007.TXT", "123456789,a,b,c,d,e,3,2025,31/03/2025,f,5,g\r\n");
+    // The numbers arrive as the engine writes them ("2025.000000"); the
+    // agency takes the year's digits only.
+    const json filed =
+        run("dec1_6",
+            {{"year", 2025}, {"month", 3}, {"fund", false}, {"dec1FilePath", d1}, {"dec6FilePath", d6}});
+    ASSERT_EQ(filed.value("success", false), true) << filed.dump();
+    const std::string documentId = filed["documentId"];
+    const RestDocument accepted = agency_->restApi().documents().back();
+    EXPECT_EQ(accepted.documentId, documentId);
+    EXPECT_EQ(accepted.serviceDocumentType, "DEC_1_6");
+    EXPECT_EQ(accepted.taxpayerPin, kEik);
+    EXPECT_EQ(accepted.content, form1);
+    const json request = json::parse(accepted.requestJson);
+    EXPECT_EQ(request["year"], "2025");
+    EXPECT_EQ(request["taxPeriodFrom"], "03");
+    EXPECT_EQ(request["insuranceFund"], 0);
+    ASSERT_EQ(request["files"].size(), 2u);
+    EXPECT_EQ(request["files"][0]["numRecords"], 2);
+    EXPECT_EQ(request["files"][1]["numRecords"], 1);
+
+    const json result = run("dec1_6_result", {{"documentId", documentId}, {"eik", kEik}});
+    EXPECT_EQ(result["status"], "ok") << result.dump();
+    EXPECT_THAT(result["rawBody"].get<std::string>(), HasSubstr("Входящ № " + accepted.entryNumber));
+}
+
 }  // namespace
 }  // namespace velk::test
