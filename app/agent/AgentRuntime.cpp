@@ -11,6 +11,7 @@
 #include "common/AgencyEndpoints.h"
 #include "common/Logger.h"
 #include "engine/VelkEngine.h"
+#include "infrastructure/java/ZezizUrBridge.h"
 #include "infrastructure/signing/ISigner.h"
 #include "infrastructure/signing/PinStore.h"
 #include "infrastructure/signing/SignerFactory.h"
@@ -55,8 +56,9 @@ AgentRuntime::AgentRuntime(std::uint16_t apiPort, platform::SingleInstance* inst
     engine_ = std::make_unique<core::VelkEngine>(std::move(settings));
 
     signer_ = signing::SignerFactory::create(signing::SignerKind::Auto, "");
+    zezizUrBridge_ = std::make_unique<core::infra::java::ZezizUrBridge>();
     engine_->setSigner(signer_.get());
-    // The Java bridge is handed to the engine here (setZezizUrBridge) once built.
+    engine_->setZezizUrBridge(zezizUrBridge_.get());
     engine_->initialise();
     // A crash during a write may have left copies of pins.dat with PINs the
     // user has since removed.
@@ -74,7 +76,7 @@ AgentRuntime::AgentRuntime(std::uint16_t apiPort, platform::SingleInstance* inst
     confirmer_ = std::make_unique<ui::UiConfirmer>();
     senderPicker_ = std::make_unique<ui::SenderPicker>();
 
-    server_ = std::make_unique<server::HttpServer>(engine_.get(), /*bridge=*/nullptr, signingSession_.get(),
+    server_ = std::make_unique<server::HttpServer>(engine_.get(), zezizUrBridge_.get(), signingSession_.get(),
                                                    jobStore_.get(), filePicker_.get(), confirmer_.get(),
                                                    senderPicker_.get(), apiPort);
     mainWindow_ = std::make_unique<ui::MainWindow>(engine_.get(), settings_, signer_.get());

@@ -11,6 +11,10 @@ namespace velk::core {
 class VelkEngine;
 }  // namespace velk::core
 
+namespace velk::core::infra::java {
+class ZezizUrBridge;
+}  // namespace velk::core::infra::java
+
 namespace velk::signing {
 class ISigner;
 class SigningSession;
@@ -40,11 +44,11 @@ namespace velk::agent {
 class FileSettings;
 
 // The long-lived objects of the running agent, made on the GUI thread in a
-// fixed order and wired together: settings, engine, signer, signing session,
-// job store, the GUI-thread pickers, the local API server (listening once the
-// constructor returns), the main window (hidden) and the tray icon. They are
-// destroyed in the reverse order, after shutDown, so the server's threads are
-// joined before anything they point to goes.
+// fixed order and wired together: settings, engine, signer, the Java bridge,
+// signing session, job store, the GUI-thread pickers, the local API server
+// (listening once the constructor returns), the main window (hidden) and the
+// tray icon. They are destroyed in the reverse order, after shutDown, so the
+// server's threads are joined before anything they point to goes.
 class AgentRuntime {
 public:
     // Throws when the per-user settings folder cannot be made. instance is
@@ -74,7 +78,9 @@ private:
     FileSettings* settings_ = nullptr;  // owned by the engine
     std::unique_ptr<core::VelkEngine> engine_;
     std::unique_ptr<signing::ISigner> signer_;
-    // The Java bridge for the VAT client takes its place here once it is built.
+    // The Java bridge for the VAT client: destroyed after the signing
+    // session and before the signer.
+    std::unique_ptr<core::infra::java::ZezizUrBridge> zezizUrBridge_;
     std::unique_ptr<signing::SigningSession> signingSession_;
     std::unique_ptr<server::JobStore> jobStore_;
     std::unique_ptr<ui::FilePicker> filePicker_;

@@ -128,6 +128,7 @@ void FakeAgency::script() {
     dec16_.install(portal_, live);
     pls_.install(portal_, login_, live, [state] { return state->taxpayersJson(); });
     restApi_.install(api_);
+    javaClient_.install(portal_);
 
     portal_.on("POST", kExpirePath, [state](const RecordedRequest&) {
         state->expireSessions();

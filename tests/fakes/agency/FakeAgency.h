@@ -7,6 +7,7 @@
 #include "fakes/LoopbackHosts.h"
 #include "fakes/agency/DebtPaymentRoutes.h"
 #include "fakes/agency/Dec16Routes.h"
+#include "fakes/agency/JavaClientRoutes.h"
 #include "fakes/agency/PlsRoutes.h"
 #include "fakes/agency/RestApiRoutes.h"
 
@@ -76,6 +77,8 @@ public:
     PlsRoutes& pls() { return pls_; }
     // The REST API for declarations (api.nra.bg), and its documents.
     RestApiRoutes& restApi() { return restApi_; }
+    // The Java VAT client's JNLP manifest and JARs (the stand-in client).
+    JavaClientRoutes& javaClient() { return javaClient_; }
 
 private:
     TestServer& portal_;
@@ -86,6 +89,7 @@ private:
     Dec16Routes dec16_;
     PlsRoutes pls_;
     RestApiRoutes restApi_;
+    JavaClientRoutes javaClient_;
 };
 
 }  // namespace velk::test
