@@ -13,7 +13,9 @@ void LineSplitter::feed(std::string_view bytes, const LineHandler& handler) {
         if (!dropping_) {
             const std::size_t room = maxLineBytes_ - pending_.size();
             if (piece.size() > room) {
-                pending_.append(piece.substr(0, room));
+                // A few bytes past the limit, so the cut sees whether the
+                // last character is whole.
+                pending_.append(piece.substr(0, room + 4));
                 const std::string cut = utf8SafePrefix(pending_, maxLineBytes_);
                 pending_.clear();
                 dropping_ = true;

@@ -1,0 +1,156 @@
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "infrastructure/java/JavaDiscovery.h"
+#include "java/ChildScripts.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+
+namespace velk::core::infra::java {
+namespace {
+
+namespace fs = std::filesystem;
+using test::LogCapture;
+using test::TempDir;
+
+class JavaDiscoveryTest : public testing::Test {
+protected:
+    // A "java" at folder/bin/java (or at the path itself when bin is false)
+    // that reports the text on standard error and notes each run.
+    std::string fakeJava(const std::string& folder, const std::string& report, bool bin = true) {
+        const std::string dir = bin ? folder + "/bin" : folder;
+        fs::create_directories(dir);
+        const std::string path = dir + "/java";
+        test::writeScript(path, "#!/bin/sh\necho \"" + path + "\" >> '" + probes() +
+                                    "'\n[ \"$1\" = -version ] || exit 9\n"
+                                    "echo 'version \"99\" on the wrong stream'\n"
+                                    "printf '%s\\n' '" +
+                                    report + "' >&2\n");
+        return path;
+    }
+
+    std::string probes() const { return dir_.sub("probes.log"); }
+    std::vector<std::string> probed() const {
+        std::ifstream in(probes());
+        std::vector<std::string> out;
+        for (std::string line; std::getline(in, line);) {
+            out.push_back(line);
+        }
+        return out;
+    }
+
+    const std::string jdk11_ =
+        "openjdk version \"11.0.21\" 2023-10-17\nOpenJDK 64-Bit Server VM (build 11.0.21+9)";
+    TempDir dir_;
+};
+
+TEST_F(JavaDiscoveryTest, ProbeReadsTheReportOnStandardError) {
+    const std::string java = fakeJava(dir_.sub("jdk"), jdk11_);
+    const auto install = probeJava(java);
+    ASSERT_TRUE(install);
+    EXPECT_EQ(install->path, java);
+    EXPECT_EQ(install->version, "11.0.21");
+    EXPECT_TRUE(install->is64);
+    EXPECT_EQ(detectJavaArch(java), 2);
+
+    LogCapture log;
+    const std::string silent = fakeJava(dir_.sub("silent"), "no version here");
+    EXPECT_FALSE(probeJava(silent));
+    EXPECT_EQ(log.count("WARN", "Could not parse java -version for: " + silent), 1);
+    EXPECT_EQ(detectJavaArch(silent), 0);
+    EXPECT_EQ(detectJavaArch(
+                  fakeJava(dir_.sub("old"), "java version \"1.8.0_392\"\nJava HotSpot(TM) Client VM 32-Bit")),
+              1);
+    EXPECT_EQ(detectJavaArch(""), 0);
+    EXPECT_FALSE(probeJava(dir_.sub("jdk")));  // a folder
+    EXPECT_FALSE(probeJava(dir_.sub("missing/java")));
+}
+
+TEST_F(JavaDiscoveryTest, VersionParsingTakesTheFirstQuotedVersion) {
+    struct Case {
+        std::string text;
+        std::string version;
+        bool is64;
+    };
+    const std::vector<Case> cases = {
+        {"java version \"1.8.0_392\"\nJava HotSpot(TM) 64-Bit Server VM", "1.8.0_392", true},
+        {"openjdk version\t\"17.0.9\" 2023-10-17", "17.0.9", false},
+        {"version \"\" then version \"21\"", "21", false},
+        {"version\"11\"", "", false},
+        {"version \"unterminated", "", false},
+        {"OpenJDK 64-bit", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string version = "stale";
+        bool is64 = !c.is64;
+        EXPECT_EQ(parseJavaVersion(c.text, version, is64), !c.version.empty());
+        EXPECT_EQ(version, c.version);
+        EXPECT_EQ(is64, c.is64);
+    }
+}
+
+TEST_F(JavaDiscoveryTest, SearchesInOrderAndStopsAtTheFirstUsableRuntime) {
+    JavaSearchPlaces places;
+    places.openWebStartJava = fakeJava(dir_.sub("ows"), jdk11_, false);
+    places.javaHome = dir_.sub("home");
+    fakeJava(places.javaHome, jdk11_);
+    EXPECT_EQ(findJava(places)->path, places.openWebStartJava);
+    EXPECT_EQ(probed(), std::vector<std::string>{places.openWebStartJava});
+}
+
+TEST_F(JavaDiscoveryTest, SkipsWhatIsMissingOrBrokenAndFallsThroughToPath) {
+    JavaSearchPlaces places;
+    places.openWebStartJava = dir_.sub("ows/java");  // not there
+    places.javaHome = dir_.sub("empty-home");        // no bin/java
+    fs::create_directories(places.javaHome);
+    places.jvmFolder = dir_.sub("jvm");
+    fakeJava(places.jvmFolder + "/b-broken", "no version");
+    fs::create_directories(places.jvmFolder + "/c-empty");
+    std::ofstream(places.jvmFolder + "/a-file") << "not a folder";
+    const std::string inPath = fakeJava(dir_.sub("path2"), jdk11_, false);
+    places.path = dir_.sub("path1") + "::" + dir_.sub("path2") + ":";
+
+    LogCapture log;
+    const auto found = findJava(places);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->path, inPath);
+    EXPECT_EQ(probed(), (std::vector<std::string>{places.jvmFolder + "/b-broken/bin/java", inPath}));
+    EXPECT_EQ(log.count("WARN", "Could not parse java -version for: "), 1);
+}
+
+TEST_F(JavaDiscoveryTest, JvmFolderEntriesGoByNameAndLinksToFoldersCount) {
+    JavaSearchPlaces places;
+    places.jvmFolder = dir_.sub("jvm");
+    const std::string real = fakeJava(dir_.sub("real-jdk"), jdk11_);
+    fs::create_directories(places.jvmFolder);
+    fakeJava(places.jvmFolder + "/java-17-openjdk-amd64", "openjdk version \"17.0.15\"");
+    fs::create_directory_symlink(dir_.sub("real-jdk"), places.jvmFolder + "/default-java");
+    const auto found = findJava(places);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->path, places.jvmFolder + "/default-java/bin/java");
+    EXPECT_EQ(found->version, "11.0.21");
+    (void)real;
+}
+
+TEST_F(JavaDiscoveryTest, NothingUsableGivesNothing) {
+    JavaSearchPlaces places;
+    places.path = dir_.sub("nowhere");
+    EXPECT_FALSE(findJava(places));
+    EXPECT_TRUE(probed().empty());
+}
+
+TEST(NativeLibraryTest, JarAndLibraryNames) {
+    EXPECT_EQ(nativeLibJarForArch(0), "");
+    EXPECT_EQ(nativeLibJarForArch(1), "native/vatclient-win-x86.jar");
+    EXPECT_EQ(nativeLibJarForArch(2), "native/vatclient-win-x86_64.jar");
+    EXPECT_EQ(nativeLibName(), "vatclient.dll");
+}
+
+}  // namespace
+}  // namespace velk::core::infra::java
