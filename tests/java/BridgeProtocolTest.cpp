@@ -93,8 +93,8 @@ TEST_F(BridgeProtocolTest, AFolderWithALineBreakIsRefusedBeforeJavaRuns) {
 TEST_F(BridgeProtocolTest, SigningRequestsAreAnsweredOneByOneWithTheChosenCertificate) {
     const ZezizUrSubmitResult result = submit(
         "printf 'SIGN:%s \\r\\n' \"$(printf 'DEKLAR bytes' | base64)\"; IFS= read -r a; echo \"$a\" > "
-        "\"$PWD/a1\"\n"
-        "echo 'SIGN:'; IFS= read -r b; echo \"$b\" > \"$PWD/a2\"\n"
+        "\"$dir/a1\"\n"
+        "echo 'SIGN:'; IFS= read -r b; echo \"$b\" > \"$dir/a2\"\n"
         "echo 'Прогрес: Изпращане 50%' >&2; echo 'an error-stream line' >&2\n"
         "echo \"answers:$a|$b\"; echo SUCCESS; exit 0");
     EXPECT_TRUE(result.ok) << result.message;

@@ -16,11 +16,13 @@ namespace velk::test {
 // need to exist), and JAVA_HOME pointing at a fake "java" that answers
 // "-version" as a 64-bit OpenJDK and otherwise reads the DIR line, notes its
 // arguments in the folder's args.txt and hands over to the folder's
-// scenario.sh, which plays the child's side of the protocol. No download can
-// leave the machine: the portal host leads to a closed local port.
+// scenario.sh, which plays the child's side of the protocol. Unless a test
+// serves the portal itself, no download can leave the machine: the portal
+// host leads to a closed local port.
 class FakeJavaHome {
 public:
-    FakeJavaHome()
+    // installed: the client's JARs and library are in place already.
+    explicit FakeJavaHome(bool installed = true)
         : javaHome_("JAVA_HOME", home_.dir().sub("jdk")),
           connectTo_("VELK_TEST_CONNECT_TO", std::string("portal.nra.bg:443:127.0.0.1:9")) {
         std::filesystem::create_directories(home_.dir().sub("jdk/bin"));
@@ -32,10 +34,13 @@ public:
                     "  exit 0\n"
                     "fi\n"
                     "IFS= read -r line\n"
-                    "dir=${line#DIR:}\n"
+                    "export dir=${line#DIR:}\n"
                     "printf '%s\\n' \"$@\" > \"$dir/args.txt\"\n"
                     "echo \"lc=$LC_ALL\" >> \"$dir/args.txt\"\n"
                     "exec /bin/sh \"$dir/scenario.sh\"\n");
+        if (!installed) {
+            return;
+        }
         std::filesystem::create_directories(clientDir() + "/native");
         for (const char* jar : {"VATClientService.jar", "SignerService.jar", "LSManager.jar"}) {
             std::ofstream(clientDir() + "/" + jar) << "jar";
