@@ -30,8 +30,8 @@ bool isIdentifier(std::string_view text) {
     return (text.size() == 9 || text.size() == 13) && allDigits(text);
 }
 
-// The bytes before the first LF, less one CR at the end; nothing for a file
-// that cannot be read, an empty one, or a first line past the limit.
+}  // namespace
+
 std::optional<std::string> readFirstLine(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -58,6 +58,8 @@ std::optional<std::string> readFirstLine(const std::filesystem::path& path) {
     }
     return line;
 }
+
+namespace {
 
 std::optional<std::vector<std::string>> firstLineFields(const std::filesystem::path& path) {
     const std::optional<std::string> line = readFirstLine(path);

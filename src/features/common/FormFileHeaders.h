@@ -25,6 +25,10 @@ struct Dec16FileHeader {
 // never read whole to find one.
 inline constexpr std::size_t kMaxHeaderLineBytes = 64 * 1024;
 
+// The bytes before the first LF, less one CR at the end; nothing for a file
+// that cannot be read, an empty one, or a first line past the limit.
+std::optional<std::string> readFirstLine(const std::filesystem::path& path);
+
 // Form 6: the identifier in field 0, the period found back from a marker
 // field "5" or "8" (month four fields before it, year three, a date with '/'
 // two).

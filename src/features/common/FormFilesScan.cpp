@@ -1,12 +1,12 @@
 #include "features/common/FormFilesScan.h"
 
 #include <exception>
-#include <system_error>
 #include <utility>
 
 #include "common/Logger.h"
 #include "common/TextUtils.h"
 #include "features/common/FolderScan.h"
+#include "features/common/FolderWalk.h"
 
 namespace velk::core::features {
 
@@ -16,11 +16,6 @@ namespace {
 
 using operations::InquiryResult;
 using operations::ParamMap;
-
-// A path for a log line: valid UTF-8, control bytes spelled out.
-std::string loggable(const std::string& text) {
-    return escapeControlBytes(toValidUtf8(text));
-}
 
 // What one scan gathers while it walks.
 struct ScanState {
@@ -33,7 +28,8 @@ struct ScanState {
     std::int64_t matched = 0;
 
     void skipNotUtf8(const fs::path& path) const {
-        logLine(LogLevel::Warn, logPrefix + ": skipped a name that is not UTF-8: " + loggable(path.string()));
+        logLine(LogLevel::Warn,
+                logPrefix + ": skipped a name that is not UTF-8: " + loggableText(path.string()));
     }
 
     // One entry of the walk. False for a folder with a name that is not
@@ -65,8 +61,8 @@ struct ScanState {
         try {
             header = reader(path);
         } catch (const std::exception& e) {
-            logLine(LogLevel::Warn,
-                    logPrefix + ": extract failed for " + loggable(pathText) + ": " + loggable(e.what()));
+            logLine(LogLevel::Warn, logPrefix + ": extract failed for " + loggableText(pathText) + ": " +
+                                        loggableText(e.what()));
             return true;
         }
         if (header && header->year == year && header->month == month) {
@@ -77,35 +73,6 @@ struct ScanState {
         return true;
     }
 };
-
-// The message the throwing form of the walk would have carried.
-std::string walkErrorText(const char* what, const std::error_code& ec) {
-    return toValidUtf8(fs::filesystem_error(what, ec).what());
-}
-
-// Empty when the walk went through, else why it stopped.
-std::string walk(const fs::path& root, bool recursive, ScanState& state) {
-    std::error_code ec;
-    const auto options = fs::directory_options::skip_permission_denied;
-    if (recursive) {
-        fs::recursive_directory_iterator it(root, options, ec);
-        const char* step = "cannot open directory";
-        for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            step = "cannot increment recursive directory iterator";
-            if (!state.visit(*it)) {
-                it.disable_recursion_pending();
-            }
-        }
-        return ec ? walkErrorText(step, ec) : std::string();
-    }
-    fs::directory_iterator it(root, options, ec);
-    const char* step = "cannot open directory";
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        step = "cannot increment directory iterator";
-        state.visit(*it);
-    }
-    return ec ? walkErrorText(step, ec) : std::string();
-}
 
 }  // namespace
 
@@ -133,10 +100,11 @@ InquiryResult FormFilesScan::run(const ParamMap& params) const {
             return finishScanResult(result, 0, 0, "error",
                                     "Папката не съществува: " + toValidUtf8(rootFolder));
         }
-        logLine(LogLevel::Info, className_ + ": scanning " + loggable(rootFolder) + " for " +
+        logLine(LogLevel::Info, className_ + ": scanning " + loggableText(rootFolder) + " for " +
                                     std::to_string(month) + "/" + std::to_string(year) +
                                     " (recursive=" + (recursive ? "true" : "false") + ")");
-        const std::string walkError = walk(root, recursive, state);
+        const std::string walkError = walkFolder(
+            root, recursive, [&state](const fs::directory_entry& entry) { return state.visit(entry); });
         if (!walkError.empty()) {
             logLine(LogLevel::Warn, logPrefix_ + ": iter error: " + walkError);
             return finishScanResult(result, state.scanned, state.matched, "error", walkError);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/JsonUtils.h"
 #include "operations/IInquiry.h"
 #include "operations/IPortalHandler.h"
 
@@ -25,5 +26,10 @@ public:
     std::string serviceName() const override;
     std::string reportLinkName() const override;
 };
+
+// The summary cell of one file of a filing object: the record count of a
+// journal, "1" for a parsed declaration, "!" for a failed download, "—" for a
+// file not offered, a declaration without any line or anything else.
+std::string fileSummaryCell(const json& filing, const std::string& key);
 
 }  // namespace velk::core::features::vat

@@ -1,9 +1,15 @@
 #include "features/vat/VatPortalFilesInquiry.h"
 
+#include <exception>
 #include "common/AgencyEndpoints.h"
+
+#include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "features/common/CommonParams.h"
-#include "features/common/NotImplemented.h"
 #include "features/vat/VatFeatureGroup.h"
+#include "features/vat/VatMonthdecQuery.h"
+#include "infrastructure/http/HtmlHelpers.h"
+#include "infrastructure/portal/NapSession.h"
 #include "operations/OperationRegistry.h"
 #include "operations/SchemaFields.h"
 
@@ -14,7 +20,12 @@ namespace {
 [[maybe_unused]] const bool kRegistered = operations::registerOperationClass<VatPortalFilesInquiry>();
 
 using operations::FieldType;
+using operations::InquiryResult;
 using operations::schemaField;
+
+bool isHttpSuccess(std::int32_t status) {
+    return status >= 200 && status <= 299;
+}
 
 operations::ResultSchema portalFilesResultSchema() {
     return {
@@ -84,9 +95,75 @@ std::vector<operations::ParamSpec> VatPortalFilesInquiry::params() const {
     return taxpayerPeriodParams();
 }
 
-operations::InquiryResult VatPortalFilesInquiry::run(infra::portal::NapSession* /*session*/,
-                                                     const operations::ParamMap& /*params*/) const {
-    return notImplementedInquiry();
+operations::InquiryResult VatPortalFilesInquiry::run(infra::portal::NapSession* session,
+                                                     const operations::ParamMap& params) const {
+    InquiryResult result;
+    result.columns = {{"name", "Име"}, {"type", "Тип"}, {"docId", "Document ID"}, {"content", "Съдържание"}};
+
+    const std::string eik = operations::paramOr(params, "eik", "");
+    const std::string yearText = operations::paramOr(params, "year", "");
+    const std::string monthText = operations::paramOr(params, "month", "");
+    if (eik.empty() || yearText.empty() || monthText.empty()) {
+        return operations::errorResult(result, "eik / year / month са задължителни");
+    }
+    const std::int32_t year = parseInt32(yearText).value_or(0);
+    const std::int32_t month = parseInt32(monthText).value_or(0);
+    if (year < 1 || month < 1 || month > 12) {
+        return operations::errorResult(result, "Невалидни year / month");
+    }
+    const std::string period = infra::http::bulgarianMonthName(month) + " " + std::to_string(year);
+
+    try {
+        if (session == nullptr || !session->prepareFor(*this, eik, 0)) {
+            const std::string lastError = session == nullptr ? std::string() : session->lastError();
+            return operations::errorResult(result, lastError.empty() ? "Неуспешен вход в НАП" : lastError);
+        }
+        const std::int32_t systemId = session->systemId();
+        const MonthdecQueryResult page = VatMonthdecQuery(*session);
+        if (!isHttpSuccess(page.httpStatus)) {
+            return operations::errorResult(result,
+                                           "HTTP " + std::to_string(page.httpStatus) + " от MonthdecQuery");
+        }
+        const std::vector<MonthdecRow> rows = filterMonthdecRowsByPeriod(page.rows, year, month);
+        if (rows.empty()) {
+            return operations::errorResult(result, "Няма приета декларация за " + period);
+        }
+        const MonthdecRow& chosen = rows.front();
+        result.metadata["docId"] = chosen.docId;
+        result.metadata["incomeNumber"] = chosen.incomeNumber;
+        result.metadata["submittedAt"] = chosen.submittedAt;
+        result.metadata["period"] = period;
+
+        std::int64_t downloaded = 0;
+        for (const VatEndpointFile& file : kVatEndpointFiles) {
+            if (chosen.endpointIds.count(file.id) == 0) {
+                continue;
+            }
+            const std::string url = monthdecDownloadUrl(systemId, file.id, chosen.docId);
+            logLine(LogLevel::Info, std::string("VatPortalFilesInquiry: GET ") + file.fileName + " " + url);
+            const infra::portal::PortalResponse response =
+                session->httpGetWithHeaders(url, {{"Accept", "*/*"}});
+            if (!isHttpSuccess(response.status)) {
+                logLine(LogLevel::Warn, std::string("VatPortalFilesInquiry: ") + file.fileName + " → HTTP " +
+                                            std::to_string(response.status));
+                continue;
+            }
+            result.rows.push_back({file.fileName, file.key, chosen.docId, cp1251ToUtf8(response.body)});
+            ++downloaded;
+        }
+        if (downloaded == 0) {
+            return operations::errorResult(result,
+                                           "Декларацията е намерена, но няма достъпни прикачени файлове");
+        }
+        result.metadata["status"] = "ok";
+        result.metadata["fileCount"] = std::to_string(downloaded);
+    } catch (const std::exception& e) {
+        const std::string text = toValidUtf8(e.what());
+        logLine(LogLevel::Error, "VatPortalFilesInquiry: " + escapeControlBytes(text));
+        result.rows.clear();
+        return operations::errorResult(result, text);
+    }
+    return result;
 }
 
 std::string VatPortalFilesInquiry::serviceName() const {
