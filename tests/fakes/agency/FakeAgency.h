@@ -10,6 +10,7 @@
 #include "fakes/agency/JavaClientRoutes.h"
 #include "fakes/agency/PlsRoutes.h"
 #include "fakes/agency/RestApiRoutes.h"
+#include "fakes/agency/VatRoutes.h"
 
 namespace velk::test {
 
@@ -79,6 +80,8 @@ public:
     RestApiRoutes& restApi() { return restApi_; }
     // The Java VAT client's JNLP manifest and JARs (the stand-in client).
     JavaClientRoutes& javaClient() { return javaClient_; }
+    // The filed VAT returns, their files and the session probe page.
+    VatRoutes& vat() { return vat_; }
 
 private:
     TestServer& portal_;
@@ -90,6 +93,7 @@ private:
     PlsRoutes pls_;
     RestApiRoutes restApi_;
     JavaClientRoutes javaClient_;
+    VatRoutes vat_;
 };
 
 }  // namespace velk::test
