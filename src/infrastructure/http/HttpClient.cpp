@@ -1,5 +1,7 @@
 #include "infrastructure/http/HttpClient.h"
 
+#include <atomic>
+
 #include "common/AgencyEndpoints.h"
 #include "common/Logger.h"
 #include "infrastructure/http/ClientCertificate.h"
@@ -99,6 +101,7 @@ struct HttpClient::Impl {
     // Both outlive every transfer of the handle, which points into them.
     TransportOverrides transport;
     std::unique_ptr<ClientCertificate> clientCertificate;
+    std::atomic<bool> cancelled{false};
 
     ~Impl() {
         // Close the handle first: libcurl writes the cookie file on cleanup.
@@ -109,6 +112,9 @@ struct HttpClient::Impl {
     // Sets the header list, runs the transfer and detaches the list again,
     // so no request inherits another's headers.
     CURLcode perform(CurlSlistPtr headers) {
+        if (cancelled.load()) {
+            return CURLE_ABORTED_BY_CALLBACK;
+        }
         curl_easy_setopt(handle.get(), CURLOPT_HTTPHEADER, headers.get());
         if (clientCertificate) {
             clientCertificate->beforeTransfer(handle.get());
@@ -119,6 +125,13 @@ struct HttpClient::Impl {
         }
         curl_easy_setopt(handle.get(), CURLOPT_HTTPHEADER, nullptr);
         return rc;
+    }
+
+    // libcurl's progress callback: a non-zero answer aborts the transfer.
+    static int abortCheck(void* userdata, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+        const auto* impl = static_cast<const Impl*>(userdata);
+        const std::int64_t limit = impl->options.maxBodyBytes;
+        return impl->cancelled.load() || (limit > 0 && received > limit) ? 1 : 0;
     }
 };
 
@@ -147,6 +160,13 @@ HttpClient::HttpClient(HttpClientOptions options) : impl_(std::make_unique<Impl>
     }
     // Several threads use libcurl; time-outs must not rely on signals.
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, Impl::abortCheck);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, impl_.get());
+    if (o.maxBodyBytes > 0) {
+        // Refused before the body when the length is announced.
+        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(o.maxBodyBytes));
+    }
     impl_->transport = TransportOverrides::fromEnvironment();
     impl_->transport.apply(h);
     if (!o.clientCertId.empty()) {
@@ -339,6 +359,10 @@ void HttpClient::addCookie(const std::string& name, const std::string& value, co
     const std::string line = domain + '\t' + (subdomains ? "TRUE" : "FALSE") + '\t' + path + '\t' +
                              (secure ? "TRUE" : "FALSE") + "\t0\t" + name + '\t' + value;
     curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
+}
+
+void HttpClient::cancel() {
+    impl_->cancelled.store(true);
 }
 
 void HttpClient::clearCookies() {

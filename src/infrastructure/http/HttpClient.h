@@ -47,6 +47,12 @@ public:
                    const std::string& path, bool secure);
     void clearCookies();
 
+    // Ends the transfer that runs now and every later one as failed, so a
+    // thread waiting for this client is never held for the whole time-out
+    // (libcurl looks at it about once a second or more often). The only call
+    // that may come from another thread.
+    void cancel();
+
 private:
     struct Impl;
     static void configureClientCertificate(Impl& impl);

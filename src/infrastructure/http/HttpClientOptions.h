@@ -22,6 +22,9 @@ struct HttpClientOptions {
     // Empty means the VELK_PKCS11_MODULE environment variable.
     std::string pkcs11ModulePath;
     std::string pkcs11Pin;
+    // The largest body accepted; a longer one ends the transfer as failed.
+    // 0: no limit.
+    std::int64_t maxBodyBytes = 0;
 };
 
 }  // namespace velk::core::infra::http
