@@ -8,6 +8,10 @@
 
 #include "agent/FileSettings.h"
 #include "agent/SettingsPath.h"
+#include "agent/Uninstaller.h"
+#include "agent/UpdateChecker.h"
+#include "agent/UpdateConnections.h"
+#include "agent/UpdateInstaller.h"
 #include "common/AgencyEndpoints.h"
 #include "common/Logger.h"
 #include "engine/VelkEngine.h"
@@ -16,6 +20,8 @@
 #include "infrastructure/signing/PinStore.h"
 #include "infrastructure/signing/SignerFactory.h"
 #include "infrastructure/signing/SigningSession.h"
+#include "platform/AppPaths.h"
+#include "platform/ProtocolHandler.h"
 #include "platform/ProviderPinCache.h"
 #include "platform/SecureWipe.h"
 #include "platform/SingleInstance.h"
@@ -48,8 +54,12 @@ QUrl integrationDemoUrl() {
 }  // namespace
 
 AgentRuntime::AgentRuntime(std::uint16_t apiPort, platform::SingleInstance* instance) {
-    // The URL-scheme registration (vezorodar:// links) comes first here once
-    // the desktop integration is built.
+    // vezorodar:// links start this program. A failure is logged by the
+    // handler and changes nothing else; the next start tries again.
+    if (!platform::ProtocolHandler::isRegistered()) {
+        platform::ProtocolHandler::registerHandler(
+            platform::joinPath(platform::executableDir(), "VezoRodarC"));
+    }
 
     auto settings = std::make_unique<FileSettings>(settingsFilePath());
     settings_ = settings.get();
@@ -94,8 +104,13 @@ AgentRuntime::AgentRuntime(std::uint16_t apiPort, platform::SingleInstance* inst
     tray_->onQuit = [] { QCoreApplication::quit(); };
     tray_->show();
 
-    // The update check, the update installer and the uninstaller are made and
-    // connected here.
+    updateChecker_ = std::make_unique<UpdateChecker>(QString::fromStdString(settings_->cloudBaseUrl()));
+    updateInstaller_ = std::make_unique<UpdateInstaller>();
+    connectUpdates(*updateChecker_, *updateInstaller_, *mainWindow_, *tray_);
+    // Polling begins once the installer is wired, before the uninstaller exists.
+    updateChecker_->start();
+    uninstaller_ = std::make_unique<Uninstaller>();
+    connectUninstall(*uninstaller_, *mainWindow_);
 
     listenForInstanceMessages(instance);
     // A PIN-protected key in the certificate store asks the user on the GUI

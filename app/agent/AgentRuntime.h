@@ -42,13 +42,18 @@ class QSocketNotifier;
 namespace velk::agent {
 
 class FileSettings;
+class Uninstaller;
+class UpdateChecker;
+class UpdateInstaller;
 
 // The long-lived objects of the running agent, made on the GUI thread in a
-// fixed order and wired together: settings, engine, signer, the Java bridge,
-// signing session, job store, the GUI-thread pickers, the local API server
-// (listening once the constructor returns), the main window (hidden) and the
-// tray icon. They are destroyed in the reverse order, after shutDown, so the
-// server's threads are joined before anything they point to goes.
+// fixed order and wired together, after the URL-scheme registration:
+// settings, engine, signer, the Java bridge, signing session, job store, the
+// GUI-thread pickers, the local API server (listening once the constructor
+// returns), the main window (hidden), the tray icon, the update checker, the
+// update installer and the uninstaller. They are destroyed in the reverse
+// order, after shutDown, so the server's threads are joined before anything
+// they point to goes.
 class AgentRuntime {
 public:
     // Throws when the per-user settings folder cannot be made. instance is
@@ -89,8 +94,11 @@ private:
     std::unique_ptr<server::HttpServer> server_;
     std::unique_ptr<ui::MainWindow> mainWindow_;
     std::unique_ptr<ui::TrayIcon> tray_;
-    // The update checker, the update installer and the uninstaller follow
-    // here, in that order.
+    // Destroyed before the tray and the window they are connected to; each
+    // cancels and joins its worker thread.
+    std::unique_ptr<UpdateChecker> updateChecker_;
+    std::unique_ptr<UpdateInstaller> updateInstaller_;
+    std::unique_ptr<Uninstaller> uninstaller_;
     std::unique_ptr<QSocketNotifier> instanceMessages_;
 };
 

@@ -204,6 +204,8 @@ std::unique_ptr<HttpClient> HttpClient::forCloud() {
     options.userAgent = "VezoRodarC/0.1 (+" + std::string(AgencyEndpoints::kMakerWebDomain) + ")";
     options.followRedirects = true;
     options.timeoutSeconds = 10;
+    // Its replies are small JSON documents.
+    options.maxBodyBytes = 1024 * 1024;
     return create(std::move(options));
 }
 

@@ -27,7 +27,7 @@ public:
     static std::unique_ptr<HttpClient> forPortal(std::string clientCertId, std::string pkcs11Pin);
     // For the agency's REST API.
     static std::unique_ptr<HttpClient> forAgent();
-    // For the maker's cloud: a short time limit.
+    // For the maker's cloud: a short time limit and a body of at most 1 MiB.
     static std::unique_ptr<HttpClient> forCloud();
 
     HttpResponse get(const std::string& url, const HttpHeaders& headers);

@@ -16,6 +16,7 @@ using core::json;
 const std::string kPortalHost(AgencyEndpoints::kPortalHost);
 const std::string kLoginHost(AgencyEndpoints::kLoginHost);
 const std::string kRestApiHost(AgencyEndpoints::kRestApiHost);
+const std::string kCloudHost(AgencyEndpoints::kCloudBaseUrl.substr(std::string_view("https://").size()));
 
 Reply page(const std::string& title) {
     Reply reply = Reply::text(200, "<html><head><title>" + title + "</title></head><body></body></html>");
@@ -61,6 +62,7 @@ FakeAgency::FakeAgency(LoopbackHosts& hosts, Ports ports)
     : portal_(hosts.add(kPortalHost, false, ports.portal)),
       login_(hosts.add(kLoginHost, true, ports.login)),
       api_(hosts.add(kRestApiHost, false, ports.api)),
+      cloud_(hosts.add(kCloudHost, false, ports.cloud)),
       state_(std::make_shared<AgencyPortalState>()),
       pls_(hosts.pki()),
       restApi_(hosts.pki()) {
@@ -130,6 +132,7 @@ void FakeAgency::script() {
     restApi_.install(api_);
     javaClient_.install(portal_);
     vat_.install(portal_, live);
+    cloudRoutes_.install(cloud_);
 
     portal_.on("POST", kExpirePath, [state](const RecordedRequest&) {
         state->expireSessions();

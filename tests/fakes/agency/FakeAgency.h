@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fakes/LoopbackHosts.h"
+#include "fakes/agency/CloudRoutes.h"
 #include "fakes/agency/DebtPaymentRoutes.h"
 #include "fakes/agency/Dec16Routes.h"
 #include "fakes/agency/JavaClientRoutes.h"
@@ -17,8 +18,9 @@ namespace velk::test {
 class AgencyPortalState;
 
 // The revenue agency as the agent meets it, on loopback servers under the
-// production host names (portal.nra.bg, login.nra.bg and the REST API's
-// api.nra.bg, reached through LoopbackHosts):
+// production host names (portal.nra.bg, login.nra.bg, the REST API's
+// api.nra.bg and the maker's cloud.vezorodar.bg, reached through
+// LoopbackHosts):
 // - the portal's entry point leaves a cookie and sends the browser home; the
 //   login host demands a client certificate of the test CA and sends the
 //   browser back with a code; the portal turns the code into a new session
@@ -40,7 +42,8 @@ public:
     struct Ports {
         int portal = 0;  // 0: a free port
         int login = 0;
-        int api = 0;  // the REST API host
+        int api = 0;    // the REST API host
+        int cloud = 0;  // the maker's cloud
     };
 
     explicit FakeAgency(LoopbackHosts& hosts);
@@ -55,6 +58,7 @@ public:
     TestServer& portal() { return portal_; }
     TestServer& login() { return login_; }
     TestServer& api() { return api_; }
+    TestServer& cloud() { return cloud_; }
 
     void expireSessions();
     // Logins completed so far (sessions handed out).
@@ -82,11 +86,14 @@ public:
     JavaClientRoutes& javaClient() { return javaClient_; }
     // The filed VAT returns, their files and the session probe page.
     VatRoutes& vat() { return vat_; }
+    // The maker's cloud: the agent version reply and the update downloads.
+    CloudRoutes& cloudRoutes() { return cloudRoutes_; }
 
 private:
     TestServer& portal_;
     TestServer& login_;
     TestServer& api_;
+    TestServer& cloud_;
     std::shared_ptr<AgencyPortalState> state_;
     DebtPaymentRoutes debtPayments_;
     Dec16Routes dec16_;
@@ -94,6 +101,7 @@ private:
     RestApiRoutes restApi_;
     JavaClientRoutes javaClient_;
     VatRoutes vat_;
+    CloudRoutes cloudRoutes_;
 };
 
 }  // namespace velk::test

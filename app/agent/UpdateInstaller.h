@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace velk::core::infra::http {
+class HttpClient;
+}
+
+namespace velk::agent {
+
+// Downloads the package of a newer version into the temporary folder on a
+// worker thread and hands it to the desktop's handler for .deb files. The
+// signals come on the installer's (GUI) thread. Destroying the installer
+// cancels a running download and joins its thread: no file is left and no
+// signal follows.
+class UpdateInstaller : public QObject {
+    Q_OBJECT
+
+public:
+    // The name a download gets when its address names no file.
+    static constexpr const char* kDefaultFileName = "VezoRodarC-update.deb";
+    // Larger than any package the maker publishes.
+    static constexpr std::int64_t kMaxPackageBytes = 512LL * 1024 * 1024;
+
+    explicit UpdateInstaller(QObject* parent = nullptr);
+    ~UpdateInstaller() override;
+    UpdateInstaller(const UpdateInstaller&) = delete;
+    UpdateInstaller& operator=(const UpdateInstaller&) = delete;
+
+    // The file name for a download address: the last segment of its path,
+    // percent-decoded, without control or format characters or slashes,
+    // cut to 200 bytes from the front (the extension stays); the default
+    // name when nothing usable is left.
+    static QString fileNameFor(const QString& downloadUrl);
+
+signals:
+    void progress(qlonglong received, qlonglong total);
+    void launched();
+    void failed(const QString& reason);
+
+public slots:
+    // Returns at once; the outcome comes as launched or failed.
+    void start(const QString& downloadUrl);
+
+private:
+    void download(const std::string& url, const std::string& target);
+    void handOff(const QString& path);
+    void finishWithFailure(const QString& reason);
+    void post(std::function<void()> step);
+
+    bool busy_ = false;  // GUI thread only
+    std::atomic<bool> stopping_{false};
+    std::unique_ptr<core::infra::http::HttpClient> http_;
+    std::thread worker_;
+};
+
+}  // namespace velk::agent

@@ -1,0 +1,206 @@
+#include "agent/Uninstaller.h"
+
+#include <sys/stat.h>
+
+#include <QSignalSpy>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/AutoStart.h"
+#include "platform/ProtocolHandler.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+
+namespace velk::test {
+namespace {
+
+using agent::Uninstaller;
+using namespace std::chrono_literals;
+
+const QString kNotInstalled = QStringLiteral(
+    "Не е намерена инсталация през MSI. Ако агентът е стартиран от папка за разработка, ползвайте файловата "
+    "система за изтриване.");
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeScript(const std::string& path, const std::string& body) {
+    std::ofstream(path, std::ios::binary) << "#!/bin/sh\n" << body;
+    ::chmod(path.c_str(), 0755);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+// A process that is gone or has ended and waits to be reaped.
+bool ended(const std::string& pid) {
+    std::ifstream stat("/proc/" + pid + "/stat");
+    std::string text;
+    if (!std::getline(stat, text)) {
+        return true;
+    }
+    const std::size_t close = text.rfind(')');
+    return close != std::string::npos && text.size() > close + 2 && text[close + 2] == 'Z';
+}
+
+// dpkg-query and pkexec stand-ins on PATH, and the user's two entries in
+// folders whose names need quoting in a shell.
+class UninstallerTest : public ::testing::Test {
+protected:
+    UninstallerTest() {
+        std::filesystem::create_directories(bin());
+        platform::AutoStart::enable("/opt/v/VezoRodarC", "--silent");
+        platform::ProtocolHandler::registerHandler("/opt/v/VezoRodarC");
+    }
+
+    std::string bin() const { return dir.sub("bin"); }
+    std::string record() const { return dir.sub("pkexec.txt"); }
+    std::string autostartEntry() const { return platform::AutoStart::entryPath(); }
+    std::string schemeEntry() const { return platform::ProtocolHandler::entryPath(); }
+
+    void packageStatus(const std::string& status, int exitCode = 0) {
+        writeScript(bin() + "/dpkg-query", "printf '%s\\n' \"$@\" > '" + dir.sub("dpkg-query.txt") +
+                                               "'\nprintf '" + status + "'\nexit " +
+                                               std::to_string(exitCode) + "\n");
+    }
+    // Records its parent (the shell) and arguments, then answers exitCode
+    // as pkexec does (126: the password prompt was dismissed).
+    void pkexecAnswers(int exitCode) {
+        writeScript(bin() + "/pkexec", "printf '%s\\n' \"$PPID\" \"$@\" > '" + record() + ".tmp'\nmv '" +
+                                           record() + ".tmp' '" + record() + "'\nexit " +
+                                           std::to_string(exitCode) + "\n");
+    }
+
+    // Starts the uninstaller and waits for its outcome: the failure reason,
+    // or empty after launched.
+    static QString uninstall(Uninstaller& uninstaller) {
+        QSignalSpy launched(&uninstaller, &Uninstaller::launched);
+        QSignalSpy failed(&uninstaller, &Uninstaller::failed);
+        uninstaller.start();
+        for (int i = 0; i < 600 && launched.isEmpty() && failed.isEmpty(); ++i) {
+            launched.wait(100);
+        }
+        EXPECT_EQ(launched.size() + failed.size(), 1);
+        return failed.isEmpty() ? QString() : failed.at(0).at(0).toString();
+    }
+
+    // The recorded pkexec lines once the shell that ran it has ended.
+    std::vector<std::string> removalRun() {
+        for (int i = 0; i < 6000 && !std::filesystem::exists(record()); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        const auto recorded = lines(readFile(record()));
+        EXPECT_FALSE(recorded.empty());
+        for (int i = 0; i < 6000 && !recorded.empty() && !ended(recorded[0]); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        return recorded;
+    }
+
+    TempDir dir;
+    ScopedEnv data{"XDG_DATA_HOME", dir.sub("it's my $HOME/data")};
+    ScopedEnv config{"XDG_CONFIG_HOME", dir.sub("it's my $HOME/config")};
+    ScopedEnv path{"PATH", bin() + ":/usr/bin:/bin"};
+};
+
+TEST(UninstallCommand, RemovesThePackageThenTheQuotedUserEntries) {
+    EXPECT_EQ(
+        Uninstaller::removalCommand({"/home/u/.config/autostart/VezoRodar.desktop", "/h/it's $x/v.desktop"}),
+        "pkexec apt-get remove -y vezorodar && rm -f '/home/u/.config/autostart/VezoRodar.desktop' "
+        "'/h/it'\\''s $x/v.desktop'");
+    EXPECT_EQ(Uninstaller::removalCommand({"", ""}), "pkexec apt-get remove -y vezorodar");
+}
+
+TEST_F(UninstallerTest, AnInstalledPackageIsRemovedAndThenTheUsersEntries) {
+    packageStatus("install ok installed");
+    pkexecAnswers(0);
+    ASSERT_TRUE(std::filesystem::exists(autostartEntry()));
+    ASSERT_TRUE(std::filesystem::exists(schemeEntry()));
+    Uninstaller uninstaller;
+    LogCapture log;
+
+    EXPECT_EQ(uninstall(uninstaller), QString());
+    const auto recorded = removalRun();
+    EXPECT_EQ(std::vector<std::string>(recorded.begin() + 1, recorded.end()),
+              (std::vector<std::string>{"apt-get", "remove", "-y", "vezorodar"}));
+    EXPECT_EQ(readFile(dir.sub("dpkg-query.txt")), "-W\n-f=${Status}\nvezorodar\n");
+    EXPECT_EQ(log.count("INFO", "Uninstaller: launching pkexec apt-get remove -y vezorodar"), 1);
+    for (int i = 0; i < 6000 && std::filesystem::exists(schemeEntry()); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_FALSE(std::filesystem::exists(autostartEntry()));
+    EXPECT_FALSE(std::filesystem::exists(schemeEntry()));
+}
+
+// The password prompt dismissed: the package stays, and so do the entries.
+TEST_F(UninstallerTest, ARemovalThatFailsKeepsTheUsersEntries) {
+    packageStatus("hold ok installed");
+    pkexecAnswers(126);
+    Uninstaller uninstaller;
+    EXPECT_EQ(uninstall(uninstaller), QString());
+    removalRun();
+    EXPECT_TRUE(std::filesystem::exists(autostartEntry()));
+    EXPECT_TRUE(std::filesystem::exists(schemeEntry()));
+}
+
+TEST_F(UninstallerTest, WithoutAnInstalledPackageNothingStarts) {
+    pkexecAnswers(0);
+    Uninstaller uninstaller;
+    for (const auto& [status, code] : std::vector<std::pair<std::string, int>>{
+             {"deinstall ok config-files", 0}, {"install ok half-installed", 0}, {"", 1}}) {
+        packageStatus(status, code);
+        EXPECT_EQ(uninstall(uninstaller), kNotInstalled) << status;
+    }
+    // No dpkg at all: a folder run from a build on another system.
+    std::filesystem::remove(bin() + "/dpkg-query");
+    const ScopedEnv onlyFakes("PATH", bin());
+    EXPECT_EQ(uninstall(uninstaller), kNotInstalled);
+    EXPECT_FALSE(std::filesystem::exists(record()));
+    EXPECT_TRUE(std::filesystem::exists(schemeEntry()));
+}
+
+TEST_F(UninstallerTest, WithoutThePasswordPromptTheRemovalIsNotStarted) {
+    packageStatus("install ok installed");
+    const ScopedEnv onlyFakes("PATH", bin());  // dpkg-query, but no pkexec
+    Uninstaller uninstaller;
+    LogCapture log;
+    EXPECT_EQ(uninstall(uninstaller), "Не може да се стартира msiexec.");
+    EXPECT_EQ(log.count("WARN", "Uninstaller: pkexec not found"), 1);
+    EXPECT_TRUE(std::filesystem::exists(autostartEntry()));
+}
+
+TEST_F(UninstallerTest, ASecondStartWhileOneRunsIsRefused) {
+    packageStatus("deinstall ok config-files");
+    Uninstaller uninstaller;
+    QSignalSpy failed(&uninstaller, &Uninstaller::failed);
+    uninstaller.start();
+    uninstaller.start();
+    ASSERT_GE(failed.size(), 1);
+    EXPECT_EQ(failed.at(0).at(0).toString(), "Деинсталацията вече тече.");
+    for (int i = 0; i < 600 && failed.size() < 2; ++i) {
+        failed.wait(100);
+    }
+    ASSERT_EQ(failed.size(), 2);
+    EXPECT_EQ(failed.at(1).at(0).toString(), kNotInstalled);
+}
+
+}  // namespace
+}  // namespace velk::test

@@ -1,0 +1,132 @@
+#include "agent/UpdateConnections.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "agent/Uninstaller.h"
+#include "agent/UpdateChecker.h"
+#include "agent/UpdateInstaller.h"
+#include "engine/InMemorySettings.h"
+#include "engine/VelkEngine.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+#include "ui/MainWindow.h"
+#include "ui/ModalDialogs.h"
+#include "ui/ScriptedSigner.h"
+#include "ui/TrayIcon.h"
+
+namespace velk::test {
+namespace {
+
+using agent::Uninstaller;
+using agent::UpdateChecker;
+using agent::UpdateInstaller;
+
+// The update objects wired to a real window and tray as start-up wires them.
+class UpdateConnectionsTest : public ::testing::Test {
+protected:
+    UpdateConnectionsTest() {
+        auto store = std::make_unique<InMemorySettings>();
+        settings = store.get();
+        engine = std::make_unique<core::VelkEngine>(std::move(store));
+        window = std::make_unique<ui::MainWindow>(engine.get(), settings, &signer);
+        agent::connectUpdates(checker, installer, *window, tray);
+        agent::connectUninstall(uninstaller, *window);
+    }
+    ~UpdateConnectionsTest() override { closeAllModals(); }
+
+    template <class W>
+    W* child(const char* name) {
+        W* widget = window->findChild<W*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    // Runs the event loop until something quits it: true when that happened
+    // before the guard did.
+    static bool quitsOnItsOwn() {
+        bool guardFired = false;
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [&guardFired] {
+            guardFired = true;
+            QCoreApplication::quit();
+        });
+        guard.start(60'000);
+        QApplication::exec();
+        return !guardFired;
+    }
+
+    TempDir temp;
+    ScopedEnv tmpdir{"TMPDIR", temp.str()};
+    InMemorySettings* settings = nullptr;
+    ScriptedSigner signer;
+    std::unique_ptr<core::VelkEngine> engine;
+    std::unique_ptr<ui::MainWindow> window;
+    ui::TrayIcon tray;
+    UpdateChecker checker{QString()};
+    UpdateInstaller installer;
+    Uninstaller uninstaller;
+};
+
+TEST_F(UpdateConnectionsTest, ANewerVersionShowsTheBannerAndNamesItselfInTheTray) {
+    emit checker.updateAvailable(QStringLiteral("0.2.0"), QStringLiteral("https://127.0.0.1:1/v.deb"));
+    EXPECT_TRUE(child<QFrame>("updateBanner")->isVisibleTo(window.get()));
+    EXPECT_EQ(child<QLabel>("updateBannerText")->text(), "Налична е нова версия 0.2.0. Текуща: 0.1.0.");
+    EXPECT_EQ(tray.systemTrayIcon().toolTip(), "ВЕЛК Агент — налична е версия 0.2.0");
+}
+
+// The banner's button starts the installer; its failure is logged and shown
+// in the banner with a retry.
+TEST_F(UpdateConnectionsTest, TheBannerStartsTheInstallerAndShowsItsFailure) {
+    emit checker.updateAvailable(QStringLiteral("0.2.0"), QStringLiteral("https://127.0.0.1:1/v.deb"));
+    QSignalSpy progress(&installer, &UpdateInstaller::progress);
+    QSignalSpy failed(&installer, &UpdateInstaller::failed);
+    LogCapture log;
+    child<QPushButton>("updateBannerButton")->click();
+    EXPECT_EQ(progress.size(), 1);
+    ASSERT_TRUE(failed.wait(60'000));
+
+    const QString reason = QStringLiteral("Грешка при изтегляне на инсталатора (празен отговор).");
+    EXPECT_EQ(log.count("WARN", "UpdateInstaller failed: " + reason.toStdString()), 1);
+    EXPECT_EQ(child<QLabel>("updateBannerText")->text(), reason);
+    EXPECT_EQ(child<QPushButton>("updateBannerButton")->text(), "Опитай отново");
+}
+
+TEST_F(UpdateConnectionsTest, AHandedOffPackageEndsTheAgentShortlyAfter) {
+    emit installer.launched();
+    EXPECT_TRUE(quitsOnItsOwn());
+}
+
+TEST_F(UpdateConnectionsTest, AStartedRemovalEndsTheAgentShortlyAfter) {
+    emit uninstaller.launched();
+    EXPECT_TRUE(quitsOnItsOwn());
+}
+
+// The window's uninstall link starts the uninstaller; without the package
+// (this machine) its failure is logged and shown in a warning box.
+TEST_F(UpdateConnectionsTest, TheUninstallLinkStartsTheUninstallerAndAFailureIsShownInABox) {
+    const ScopedEnv path("PATH", temp.str());  // no dpkg-query: nothing is installed
+    auto seen = ModalScript().expectTitle(QStringLiteral("Неуспешна деинсталация")).click("OK").arm();
+    QSignalSpy failed(&uninstaller, &Uninstaller::failed);
+    LogCapture log;
+    emit window->requestUninstall();
+    EXPECT_TRUE(waitFinished(seen));
+    ASSERT_EQ(failed.size(), 1);
+    const QString reason = failed.at(0).at(0).toString();
+    EXPECT_TRUE(reason.startsWith("Не е намерена инсталация през MSI.")) << reason.toStdString();
+    EXPECT_TRUE(seen->found);
+    EXPECT_TRUE(seen->labels.contains(reason)) << seen->labels.join('|').toStdString();
+    EXPECT_EQ(log.count("WARN", "Uninstaller failed: Не е намерена инсталация през MSI."), 1);
+}
+
+}  // namespace
+}  // namespace velk::test
