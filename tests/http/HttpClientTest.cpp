@@ -7,7 +7,6 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "common/TextUtils.h"
 #include "fakes/TestServer.h"
@@ -324,32 +323,6 @@ TEST_F(HttpClientTest, VerboseLogMasksCookieValues) {
         EXPECT_EQ(line.find("TOPSECRET42"), std::string::npos) << line;
         EXPECT_EQ(line.find("APIKEY77"), std::string::npos) << line;
     }
-}
-
-// What a worker thread waits on ends when its owner cancels the client, long
-// before the time-out; the cancelled client starts no transfer again.
-TEST_F(HttpClientTest, CancelFromAnotherThreadEndsTheWaitingTransferAndEveryLaterOne) {
-    server_->on("GET", "/stalled", Reply::text(200, "late").after(300s));
-    server_->on("GET", "/fast", Reply::text(200, "ok"));
-    auto http = client(600);
-
-    HttpResponse waited;
-    std::thread worker([&] { waited = http->get(url("/stalled"), {}); });
-    while (server_->requestsTo("/stalled").empty()) {
-        std::this_thread::sleep_for(10ms);
-    }
-    http->cancel();
-    worker.join();
-
-    EXPECT_EQ(waited.status, 0);
-    EXPECT_EQ(waited.error, curl_easy_strerror(CURLE_ABORTED_BY_CALLBACK));
-    EXPECT_EQ(waited.body, "");
-
-    const HttpResponse later = http->get(url("/fast"), {});
-    EXPECT_EQ(later.status, 0);
-    EXPECT_NE(later.error, "");
-    EXPECT_TRUE(http->getBytes(url("/fast"), {}).empty());
-    EXPECT_TRUE(server_->requestsTo("/fast").empty());
 }
 
 TEST_F(HttpClientTest, BodyLongerThanTheLimitIsAFailedTransfer) {
