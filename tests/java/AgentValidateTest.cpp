@@ -92,7 +92,7 @@ TEST(AgentValidateTest, TheValidationRouteAnswersTheInstalledClientsVerdict) {
         << answer->body;
 
     agent.signal(SIGTERM);
-    EXPECT_EQ(agent.waitForExit(kDeadline), 0);
+    EXPECT_EQ(agent.waitForExit(kDeadline), 0) << agent.standardError();
 }
 
 }  // namespace
