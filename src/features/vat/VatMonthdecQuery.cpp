@@ -58,9 +58,8 @@ MonthdecQueryResult VatMonthdecQuery(infra::portal::NapSession& session) {
     result.httpStatus = response.status;
     // The portal's pages come in windows-1251 as often as not: the texts are
     // read by the page's charset, so the period label can match them.
-    const std::string contentType =
-        infra::http::findHeader(response.headers, "Content-Type").value_or(std::string());
-    const std::string text = infra::http::bodyAsUtf8(response.body, contentType);
+    result.contentType = infra::http::findHeader(response.headers, "Content-Type").value_or(std::string());
+    const std::string text = infra::http::bodyAsUtf8(response.body, result.contentType);
     result.preview = utf8SafePrefix(text, kMonthdecPreviewBytes);
     result.body = std::move(response.body);
     if (result.httpStatus < 200 || result.httpStatus > 299) {

@@ -33,6 +33,7 @@ struct MonthdecQueryResult {
     std::string url;
     std::vector<MonthdecRow> rows;  // in page order; only for a 2xx status
     std::string body;               // as received
+    std::string contentType;        // the reply's Content-Type header; empty when it had none
 };
 
 inline constexpr std::size_t kMonthdecPreviewBytes = 600;

@@ -1,7 +1,15 @@
 #include "features/vat/VatValidationInquiry.h"
 
-#include "features/common/NotImplemented.h"
+#include <filesystem>
+
+#include "common/Logger.h"
+#include "features/vat/ScopedSessionFetcher.h"
 #include "features/vat/VatFeatureGroup.h"
+#include "features/vat/VatJavaFinder.h"
+#include "features/vat/VatTextFiles.h"
+#include "infrastructure/java/BridgeLimits.h"
+#include "infrastructure/java/ZezizUrBridge.h"
+#include "infrastructure/portal/NapSession.h"
 #include "operations/InquiryResultSchemas.h"
 #include "operations/OperationRegistry.h"
 
@@ -10,6 +18,27 @@ namespace velk::core::features::vat {
 namespace {
 
 [[maybe_unused]] const bool kRegistered = operations::registerOperationClass<VatValidationInquiry>();
+
+void addRow(operations::InquiryResult& result, const std::string& source, const std::string& message) {
+    result.rows.push_back({source, message});
+}
+
+// Existence only: a file passes here and is caught by the file check. An
+// error other than "not found" throws, and the engine reports it.
+bool pathExists(const std::string& path) {
+    return std::filesystem::exists(std::filesystem::path(path));
+}
+
+std::string javaMissingMessage() {
+    return std::string(
+               "За валидация на ДДС файлове е нужна Java (Java 11 или по-нова). Изтеглете и "
+               "инсталирайте Microsoft OpenJDK 11 от: ") +
+           kOpenJdk11InstallerUrl + " След инсталацията рестартирайте ВЕЛК агента.";
+}
+
+void logProgress(const std::string& prefix, const std::string& text) {
+    logLine(LogLevel::Info, prefix + infra::java::logText(text));
+}
 
 }  // namespace
 
@@ -62,9 +91,65 @@ std::vector<operations::ParamSpec> VatValidationInquiry::params() const {
     };
 }
 
-operations::InquiryResult VatValidationInquiry::run(infra::portal::NapSession* /*session*/,
-                                                    const operations::ParamMap& /*params*/) const {
-    return notImplementedInquiry();
+// Each step ends the run when it fails; the checks that need neither Java
+// nor the portal come first, so a broken folder costs no login.
+operations::InquiryResult VatValidationInquiry::run(infra::portal::NapSession* session,
+                                                    const operations::ParamMap& params) const {
+    operations::InquiryResult result;
+    result.columns = {{"source", "Източник"}, {"message", "Съобщение"}};
+    const std::string directory = operations::paramOr(params, "directory", "");
+
+    if (directory.empty() || !pathExists(directory)) {
+        addRow(result, "preflight", "Папката не съществува: " + toValidUtf8(directory));
+        result.metadata["status"] = "error";
+        return result;
+    }
+    const VatFolderCheck files = checkVatFolderFiles(directory);
+    if (!files.ok) {
+        for (const std::string& name : files.missing) {
+            addRow(result, "preflight", "Липсва файл: " + name);
+        }
+        result.metadata["status"] = "invalid";
+        result.metadata["errorCount"] = std::to_string(result.rows.size());
+        return result;
+    }
+    if (!findJavaForVat()) {
+        addRow(result, "java", javaMissingMessage());
+        result.metadata["status"] = "java_missing";
+        return result;
+    }
+    infra::java::ZezizUrBridge* bridge = session != nullptr ? session->zezizUrBridge() : nullptr;
+    if (bridge == nullptr) {
+        result.metadata["status"] = "unavailable";
+        result.metadata["message"] = "ZezizUrBridge not configured";
+        return result;
+    }
+    // The bridge downloads a missing client through the portal session.
+    if (!session->ensureLoggedIn()) {
+        addRow(result, "auth", "Неуспешен вход в НАП: " + session->lastError());
+        result.metadata["status"] = "error";
+        return result;
+    }
+    const ScopedSessionFetcher fetcher(*bridge, *session);
+    if (!bridge->ensureInstalled([](const std::string& text) { logProgress("ZezizUR install: ", text); })) {
+        addRow(result, "bootstrap", "Не успяхме да инсталираме ZezizUR библиотеките. Проверете вход в НАП.");
+        result.metadata["status"] = "error";
+        return result;
+    }
+    const std::vector<std::string> errors =
+        bridge->validate(directory, [](const std::string& text) { logProgress("ZezizUR validate: ", text); });
+    if (errors.empty()) {
+        addRow(result, "validator", "Файловете преминават всички проверки.");
+        result.metadata["status"] = "ok";
+        result.metadata["errorCount"] = "0";
+        return result;
+    }
+    for (const std::string& error : errors) {
+        addRow(result, "validator", error);
+    }
+    result.metadata["status"] = "invalid";
+    result.metadata["errorCount"] = std::to_string(errors.size());
+    return result;
 }
 
 std::chrono::seconds VatValidationInquiry::cacheTtl() const {

@@ -131,7 +131,7 @@ void FakeAgency::script() {
     pls_.install(portal_, login_, live, [state] { return state->taxpayersJson(); });
     restApi_.install(api_);
     javaClient_.install(portal_);
-    vat_.install(portal_, live);
+    vat_.install(portal_, live, [state] { return state->taxpayersJson(); });
     cloudRoutes_.install(cloud_);
 
     portal_.on("POST", kExpirePath, [state](const RecordedRequest&) {

@@ -8,7 +8,9 @@ import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.Base64;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.function.Consumer;
 import java.util.function.Function;
 
@@ -22,7 +24,9 @@ import java.util.function.Function;
  * - a filing asks for a signature over the bytes of DEKLAR.TXT, writes
  *   STANDIN-RECEIVED.TXT (signerEmail=, certificate=, iban=, data=,
  *   signature=; base64 for the bytes) and answers the lines of
- *   STANDIN-NATIVE-ERRORS.TXT as the client's own errors.
+ *   STANDIN-NATIVE-ERRORS.TXT as the client's own errors;
+ * - without such errors it sends the files and the signature to the
+ *   agency (AgencyUpload), whose refusal is one more error.
  */
 public final class VatClientAdapter {
     private static final String[] FILES = {"DEKLAR.TXT", "POKUPKI.TXT", "PRODAGBI.TXT"};
@@ -66,7 +70,26 @@ public final class VatClientAdapter {
                 + "signature=" + Base64.getEncoder().encodeToString(signature) + "\n";
         Files.write(folder.resolve("STANDIN-RECEIVED.TXT"), record.getBytes(StandardCharsets.UTF_8));
         progress.accept("Изпращане към НАП");
-        return nonBlankLines(folder.resolve("STANDIN-NATIVE-ERRORS.TXT"));
+        List<String> nativeErrors = nonBlankLines(folder.resolve("STANDIN-NATIVE-ERRORS.TXT"));
+        if (nativeErrors.isEmpty()) {
+            Map<String, String> fields = new LinkedHashMap<>();
+            fields.put("signerEmail", signerEmail);
+            fields.put("certificate", encryptionCertBase64);
+            fields.put("iban", iban);
+            for (String name : FILES) {
+                fields.put(name, Base64.getEncoder().encodeToString(Files.readAllBytes(folder.resolve(name))));
+            }
+            fields.put("signature", Base64.getEncoder().encodeToString(signature));
+            try {
+                String refusal = AgencyUpload.send(fields);
+                if (refusal != null) {
+                    nativeErrors.add(refusal);
+                }
+            } catch (java.security.GeneralSecurityException e) {
+                throw new IOException("TLS към НАП: " + e, e);
+            }
+        }
+        return nativeErrors;
     }
 
     private static boolean nativeLibraryPresent() {
