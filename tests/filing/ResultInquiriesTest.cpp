@@ -241,10 +241,11 @@ TEST_F(ResultInquiriesTest, PortalResultPageFailures) {
     EXPECT_EQ(meta(result, "rawBodyUrl"), url);
     EXPECT_THAT(meta(result, "rawBody"), HasSubstr("Няма такъв документ."));
 
-    // The VAT return's own page, which this fake does not serve.
+    // The VAT return's own page, for a document the taxpayer never filed.
     result = run("vat_result", {{"documentId", "5"}, {"eik", kCompanyEik}});
     EXPECT_EQ(meta(result, "error"), "HTTP 404 от " + kPlsBase + "ivat.pub.ShowDocument?ipId=5&ipDocType=20");
-    EXPECT_EQ(meta(result, "rawBodyContentType"), "text/plain; charset=utf-8");
+    EXPECT_THAT(meta(result, "rawBody"), HasSubstr("Няма такъв документ."));
+    EXPECT_EQ(meta(result, "rawBodyContentType"), "text/html; charset=utf-8");
 
     EXPECT_EQ(meta(run("dec736_result", {{"eik", kCompanyEik}}), "error"), "documentId е задължителен");
     EXPECT_EQ(meta(run("dec736_result", {}), "error"), "documentId е задължителен");
