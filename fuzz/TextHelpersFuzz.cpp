@@ -1,0 +1,64 @@
+// The text helpers that outside bytes pass through: windows-1251 to UTF-8,
+// base64 both ways, the UTF-8-safe cut and the repair to valid UTF-8.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "FuzzCheck.h"
+#include "common/TextUtils.h"
+
+using namespace velk::core;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+    VELK_FUZZ_NO_THROW({
+        // Every byte is one character: at least one output byte per input byte.
+        const std::string converted = cp1251ToUtf8(bytes);
+        VELK_FUZZ_CHECK(isValidUtf8(converted));
+        VELK_FUZZ_CHECK(converted.size() >= bytes.size());
+
+        // Decoding what was encoded gives the bytes back; decoding anything never fails.
+        const std::string encoded = base64Encode(bytes);
+        VELK_FUZZ_CHECK(encoded.size() % 4 == 0);
+        const std::vector<std::uint8_t> decoded = base64Decode(encoded);
+        VELK_FUZZ_CHECK(std::string_view(reinterpret_cast<const char*>(decoded.data()), decoded.size()) ==
+                        bytes);
+        const std::vector<std::uint8_t> anything = base64Decode(bytes);
+        VELK_FUZZ_CHECK(anything.size() <= bytes.size());
+
+        // The repair keeps valid text and makes any text valid.
+        const bool valid = isValidUtf8(bytes);
+        const std::string repaired = toValidUtf8(bytes);
+        VELK_FUZZ_CHECK(isValidUtf8(repaired));
+        VELK_FUZZ_CHECK(!valid || repaired == bytes);
+
+        // A cut never returns more than asked, is a prefix, and stays valid.
+        const std::size_t chosen = size > 0 ? data[0] % (size + 1) : 0;
+        const std::size_t limits[] = {0,    1,        2,     3, 4, 5, size / 2, size > 0 ? size - 1 : 0,
+                                      size, size + 1, chosen};
+        for (const std::size_t limit : limits) {
+            const std::string cut = utf8SafePrefix(bytes, limit);
+            VELK_FUZZ_CHECK(cut.size() <= limit);
+            VELK_FUZZ_CHECK(bytes.substr(0, cut.size()) == cut);
+            VELK_FUZZ_CHECK(!valid || isValidUtf8(cut));
+            // Valid text loses at most the three bytes of one cut character.
+            VELK_FUZZ_CHECK(!valid || cut.size() + 3 >= std::min(limit, bytes.size()));
+            VELK_FUZZ_CHECK(!valid || limit < bytes.size() || cut.size() == bytes.size());
+        }
+
+        // The log escaping leaves no control byte behind.
+        const std::string escaped = escapeControlBytes(bytes);
+        for (const char c : escaped) {
+            const auto u = static_cast<unsigned char>(c);
+            VELK_FUZZ_CHECK(u >= 0x20 && u != 0x7F);
+        }
+        const std::string encodedForUrl = percentEncode(bytes);
+        VELK_FUZZ_CHECK(encodedForUrl.find_first_of("&=?/#+ ") == std::string::npos);
+    });
+    return 0;
+}
