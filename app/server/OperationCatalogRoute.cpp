@@ -63,12 +63,23 @@ json operationToJson(const OperationSummary& summary) {
 
 }  // namespace
 
-void OperationCatalogRoute::handle(const httplib::Request& /*req*/, httplib::Response& res) const {
+void OperationCatalogRoute::build() const {
     json operations = json::array();
     for (const auto& summary : context_.engine().listOperations()) {
         operations.push_back(operationToJson(summary));
     }
-    sendJson(res, 200, operations);
+    // Exactly what sendJson answers: its body and its content type.
+    httplib::Response built;
+    sendJson(built, 200, operations);
+    body_ = std::move(built.body);
+    contentType_ = built.get_header_value("Content-Type");
+}
+
+void OperationCatalogRoute::handle(const httplib::Request& /*req*/, httplib::Response& res) const {
+    // A build that throws leaves the flag unset: the next call tries again.
+    std::call_once(built_, [this] { build(); });
+    res.status = 200;
+    res.set_content(body_, contentType_);
 }
 
 }  // namespace velk::server

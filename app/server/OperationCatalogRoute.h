@@ -1,5 +1,8 @@
 #pragma once
 
+#include <mutex>
+#include <string>
+
 #include <httplib.h>
 
 namespace velk::server {
@@ -7,7 +10,9 @@ namespace velk::server {
 class RouteContext;
 
 // GET /api/operations: every registered operation with what the web
-// application needs to build its form.
+// application needs to build its form. The registry does not change after
+// start-up, so the answer is built on the first call and sent as it is ever
+// after.
 class OperationCatalogRoute {
 public:
     explicit OperationCatalogRoute(RouteContext& context) : context_(context) {}
@@ -15,7 +20,12 @@ public:
     void handle(const httplib::Request& req, httplib::Response& res) const;
 
 private:
+    void build() const;
+
     RouteContext& context_;
+    mutable std::once_flag built_;
+    mutable std::string body_;
+    mutable std::string contentType_;
 };
 
 }  // namespace velk::server
