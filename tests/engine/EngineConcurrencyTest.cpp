@@ -47,7 +47,7 @@ protected:
 TEST_F(EngineConcurrencyTest, SettingsChangeDuringARunReachesOnlyTheNextRun) {
     std::string first;
     std::thread runA([&] { first = identityRun(kGateOp); });
-    gate().waitForArrivals(1);
+    ASSERT_TRUE(gate().waitForArrivals(1)) << "the first run never reached the gate";
 
     std::thread third([&] {
         settings->setActiveSender("b");

@@ -1,5 +1,6 @@
 #include "engine/TestOperations.h"
 
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -11,6 +12,9 @@
 namespace velk::test {
 
 namespace {
+
+// Long enough for any machine, short of ctest's own time-out.
+constexpr std::chrono::seconds kGateDeadline{60};
 
 using namespace core::operations;
 using core::infra::portal::NapSession;
@@ -162,9 +166,9 @@ void Gate::reset() {
     waiting_ = inside_ = maxInside_ = identityChanges_ = 0;
 }
 
-void Gate::waitForArrivals(int count) {
+bool Gate::waitForArrivals(int count) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return waiting_ >= count; });
+    return changed_.wait_for(lock, kGateDeadline, [&] { return waiting_ >= count; });
 }
 
 void Gate::open() {
@@ -192,7 +196,8 @@ void Gate::pass(const std::string& identityBefore, const std::function<std::stri
         maxInside_ = std::max(maxInside_, inside_);
         ++waiting_;
         changed_.notify_all();
-        changed_.wait(lock, [&] { return open_; });
+        // A test that fails before opening the gate must not hang the run.
+        changed_.wait_for(lock, kGateDeadline, [&] { return open_; });
     }
     // Give an overlapping run every chance to show up.
     for (int i = 0; i < 50; ++i) {

@@ -47,8 +47,9 @@ OperationLog& operationLog();
 class Gate {
 public:
     void reset();
-    // Returns once `count` runs are waiting inside.
-    void waitForArrivals(int count);
+    // True once `count` runs are waiting inside; false when they have not
+    // arrived within a generous deadline.
+    [[nodiscard]] bool waitForArrivals(int count);
     void open();
 
     int maxInside();

@@ -8,12 +8,14 @@
 
 #include "fakes/TestServer.h"
 #include "infrastructure/http/HttpClient.h"
+#include "support/PollUntil.h"
 #include "support/TempDir.h"
 
 namespace velk::core::infra::http {
 namespace {
 
 using namespace std::chrono_literals;
+using test::pollUntil;
 using test::Reply;
 using test::TestServer;
 
@@ -45,9 +47,9 @@ TEST_F(HttpClientCancelTest, CancelFromAnotherThreadEndsTheWaitingTransferAndEve
 
     HttpResponse waited;
     std::thread worker([&] { waited = http->get(url("/stalled"), {}); });
-    while (server_->requestsTo("/stalled").empty()) {
-        std::this_thread::sleep_for(10ms);
-    }
+    const bool arrived = pollUntil([&] { return !server_->requestsTo("/stalled").empty(); },
+                                   [] { std::this_thread::sleep_for(10ms); });
+    EXPECT_TRUE(arrived) << "the stalled request never reached the server";
     http->cancel();
     worker.join();
 

@@ -2,6 +2,7 @@
 #include <QMetaObject>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -33,9 +34,9 @@ public:
               QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
           }) {}
 
-    void waitForPosts(int count) {
+    [[nodiscard]] bool waitForPosts(int count) {
         std::unique_lock lock(mutex_);
-        postedChanged_.wait(lock, [&] { return posted_ >= count; });
+        return postedChanged_.wait_for(lock, std::chrono::seconds(60), [&] { return posted_ >= count; });
     }
 
 private:
@@ -97,7 +98,8 @@ TEST_F(GuiMarshallingTest, AStoppingServerNoLongerWaitsForTheEventLoop) {
 
     Answer answer;
     std::thread client([&] { answer = harness.post(kEchoPath, "{}"); });
-    picker.waitForPosts(1);  // queued, but the event loop does not run
+    // Queued, but the event loop does not run.
+    ASSERT_TRUE(picker.waitForPosts(1)) << "the picker call was never posted";
     harness.server().stop();
     client.join();
     EXPECT_EQ(answer.status, 200);

@@ -83,7 +83,7 @@ TEST_F(ServerConnectionTest, RequestsInProgressDoNotHoldUpOthers) {
             "POST /api/v1/operations/" + std::string(kGateOp) +
             " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Velk-Sender-Id: a\r\nContent-Length: 2\r\n\r\n{}");
     }
-    gate().waitForArrivals(1);
+    ASSERT_TRUE(gate().waitForArrivals(1)) << "the run never reached the gate";
     const RawAnswer answer = probe();
     gate().open();
     EXPECT_EQ(answer.status, 200);

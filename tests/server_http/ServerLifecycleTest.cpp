@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -131,7 +132,9 @@ TEST(ServerStopTest, StopEndsTheWaitForADialog) {
     std::thread client([&] { answer = harness.post(kEchoPath, "{}"); });
     {
         std::unique_lock lock(mutex);
-        posted.wait(lock, [&] { return !neverRun.empty(); });
+        if (!posted.wait_for(lock, std::chrono::seconds(60), [&] { return !neverRun.empty(); })) {
+            ADD_FAILURE() << "the sender picker was never posted";
+        }
     }
     harness.server().stop();
     client.join();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -55,9 +56,9 @@ public:
         return calls_;
     }
 
-    void waitForPosts(int count) {
+    [[nodiscard]] bool waitForPosts(int count) {
         std::unique_lock lock(mutex_);
-        postedChanged_.wait(lock, [&] { return posted_ >= count; });
+        return postedChanged_.wait_for(lock, std::chrono::seconds(60), [&] { return posted_ >= count; });
     }
 
 private:

@@ -234,7 +234,7 @@ TEST(PickerRoutes, AStoppingServerNoLongerWaitsForTheDialog) {
 
     Answer answer;
     std::thread client([&] { answer = harness.post("/api/pick-folder", "{}"); });
-    picker.waitForPosts(1);
+    ASSERT_TRUE(picker.waitForPosts(1)) << "the file dialog was never posted";
     harness.server().stop();
     client.join();
     EXPECT_EQ(answer.status, 200);

@@ -1,5 +1,7 @@
 #include "support/TestPki.h"
 
+#include "support/RsaKeyPool.h"
+
 #include <stdexcept>
 
 #include <openssl/bn.h>
@@ -141,6 +143,9 @@ std::string TestIdentity::subjectCommonName() const {
 }
 
 std::shared_ptr<EVP_PKEY> TestPki::makeKey(KeyKind kind, int rsaBits) {
+    if (kind == KeyKind::Rsa && rsaBits == 2048) {
+        return pooledRsa2048Key();
+    }
     EVP_PKEY* key =
         kind == KeyKind::Rsa ? EVP_RSA_gen(static_cast<unsigned int>(rsaBits)) : EVP_EC_gen("prime256v1");
     require(key != nullptr, "key generation");

@@ -1,5 +1,7 @@
 #include "support/TokenMinter.h"
 
+#include "support/RsaKeyPool.h"
+
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -67,8 +69,9 @@ struct TokenMinter::Impl {
 };
 
 TokenMinter::TokenMinter() : impl_(std::make_unique<Impl>()) {
-    impl_->key.reset(EVP_RSA_gen(2048));
-    require(impl_->key != nullptr, "EVP_RSA_gen");
+    const std::shared_ptr<EVP_PKEY> pooled = pooledRsa2048Key();
+    require(EVP_PKEY_up_ref(pooled.get()) == 1, "EVP_PKEY_up_ref");
+    impl_->key.reset(pooled.get());
 
     std::unique_ptr<BIO, BioDeleter> bio(BIO_new(BIO_s_mem()));
     require(bio && PEM_write_bio_PUBKEY(bio.get(), impl_->key.get()) == 1, "PEM_write_bio_PUBKEY");

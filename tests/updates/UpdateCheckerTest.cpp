@@ -17,6 +17,7 @@
 #include "fakes/LoopbackHosts.h"
 #include "fakes/agency/FakeAgency.h"
 #include "support/LogCapture.h"
+#include "support/PollUntil.h"
 
 namespace velk::test {
 namespace {
@@ -269,9 +270,9 @@ TEST_F(UpdateCheckerTest, DestroyingTheCheckerCancelsTheRunningCheck) {
     auto checker = std::make_unique<UpdateChecker>(kCloud);
     checker->start();
     checker->onTick();
-    while (agency_->cloud().requestsTo(CloudRoutes::kVersionPath).empty()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    ASSERT_TRUE(pollUntil([&] { return !agency_->cloud().requestsTo(CloudRoutes::kVersionPath).empty(); },
+                          [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); }))
+        << "the version check never reached the cloud";
     checker->onTick();  // skipped: the first is still waiting
 
     LogCapture log;

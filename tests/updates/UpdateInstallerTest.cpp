@@ -18,6 +18,7 @@
 #include "fakes/LoopbackHosts.h"
 #include "fakes/agency/FakeAgency.h"
 #include "support/LogCapture.h"
+#include "support/PollUntil.h"
 #include "support/TempDir.h"
 
 namespace velk::test {
@@ -214,9 +215,9 @@ TEST_F(UpdateInstallerTest, ACancelledDownloadLeavesNoFile) {
     auto installer = std::make_unique<UpdateInstaller>();
     QSignalSpy failed(installer.get(), &UpdateInstaller::failed);
     installer->start(QString::fromStdString(CloudRoutes::downloadUrl("slow.deb")));
-    while (agency_->cloud().requestsTo("/downloads/slow.deb").empty()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    ASSERT_TRUE(pollUntil([&] { return !agency_->cloud().requestsTo("/downloads/slow.deb").empty(); },
+                          [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); }))
+        << "the download never reached the server";
     installer->start(QString::fromStdString(CloudRoutes::downloadUrl("other.deb")));
     ASSERT_EQ(failed.size(), 1);
     EXPECT_EQ(failed.at(0).at(0).toString(), "Изтеглянето вече тече. Изчакайте го да приключи.");
