@@ -39,7 +39,7 @@ void buildTree(const fs::path& root) {
         for (int n = 3; n < kFilesPerFolder; ++n) {
             const std::string month = n % 2 == 0 ? "01" : "02";
             writeFile(folder / ("EMPL" + std::to_string(n) + ".TXT"),
-                      month + ",2025," + std::to_string(100000000 + f) + ",1234567890\r\n" +
+                      month + ",2025," + std::to_string(100000000 + f) + ",1234567890,0,0,0,0\r\n" +
                           "1,2,3,4,5,6,7,8,9,10\r\n2,3,4,5,6,7,8,9,10,11\r\n");
         }
     }
