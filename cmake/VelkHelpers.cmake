@@ -1,5 +1,7 @@
 # velk_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [ENVIRONMENT VAR=value])
-# One GoogleTest executable per test folder; every case becomes a ctest entry.
+# One GoogleTest executable per test folder; every case becomes a ctest entry,
+# or, with VELK_TEST_PER_PROGRAM, the whole program is one entry (the
+# sanitizer tree: there each start of a program costs about half a second).
 # Tests carry the label "unit" unless LABELS says otherwise; the sanitizer
 # build runs the "unit" label. Give one label only: the test discovery of
 # CMake 3.25 flattens a list of labels. ENVIRONMENT (one variable) is set for
@@ -10,13 +12,31 @@ function(velk_add_test)
     set(T_LABELS unit)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
+  velk_use_test_pch(${T_NAME})
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
-  set(T_PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+  set(T_TIMEOUT 300)
+  if(VELK_TEST_PER_PROGRAM)
+    set(T_TIMEOUT 1200)
+  endif()
+  set(T_PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
   if(T_ENVIRONMENT)
     list(APPEND T_PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
   endif()
-  gtest_discover_tests(${T_NAME}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES ${T_PROPERTIES})
+  if(VELK_TEST_PER_PROGRAM)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set_tests_properties(${T_NAME} PROPERTIES ${T_PROPERTIES})
+  else()
+    gtest_discover_tests(${T_NAME}
+      DISCOVERY_TIMEOUT 60
+      PROPERTIES ${T_PROPERTIES})
+  endif()
+endfunction()
+
+# velk_use_test_pch(target): the target's sources are compiled with the test
+# programs' shared precompiled header (GoogleTest, GoogleMock, nlohmann/json).
+function(velk_use_test_pch target)
+  if(TARGET velk_test_pch)
+    target_precompile_headers(${target} REUSE_FROM velk_test_pch)
+  endif()
 endfunction()
