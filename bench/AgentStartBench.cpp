@@ -21,6 +21,7 @@
 #include "BenchProcess.h"
 #include "BenchReport.h"
 #include "LoadClient.h"
+#include "support/FreePort.h"
 
 namespace {
 
@@ -31,18 +32,6 @@ constexpr int kStarts = 3;
 constexpr int kLoadRounds = 4;
 constexpr auto kSettle = std::chrono::seconds(2);
 constexpr auto kDeadline = std::chrono::seconds(30);
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 struct Start {
     double seconds = 0;
@@ -75,7 +64,7 @@ Start startAgent(Visit&& visit) {
     const std::string runtime = (home.path() / "runtime").string();
     std::filesystem::create_directories(runtime);
     ::chmod(runtime.c_str(), 0700);
-    const int port = freePort();
+    const int port = velk::test::freePort();
     const auto begin = Clock::now();
     BenchProcess agent(VELK_AGENT_EXE, {{"HOME", home.path().string()},
                                         {"XDG_DATA_HOME", (home.path() / "data").string()},

@@ -40,3 +40,15 @@ function(velk_use_test_pch target)
     target_precompile_headers(${target} REUSE_FROM velk_test_pch)
   endif()
 endfunction()
+
+# velk_test_runs_java_bridge(target): the test program runs the real Java
+# bridge, which copies VelkVatUploader.class from beside the running program;
+# the class is put beside the test program and the JDK is named to it.
+function(velk_test_runs_java_bridge target)
+  find_package(Java 11 COMPONENTS Runtime REQUIRED)
+  target_compile_definitions(${target} PRIVATE VELK_TEST_JAVA="${Java_JAVA_EXECUTABLE}")
+  add_dependencies(${target} velk_vat_uploader)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy ${VELK_UPLOADER_CLASS} $<TARGET_FILE_DIR:${target}>/
+    VERBATIM)
+endfunction()

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "JsonDepth.h"
 #include "common/JsonUtils.h"
 #include "common/TextUtils.h"
 #include "features/common/DebtPaymentsPortal.h"
@@ -31,22 +32,6 @@ using velk::core::isValidUtf8;
 using velk::core::json;
 namespace portal = velk::core::infra::portal;
 namespace features = velk::core::features;
-
-std::size_t depthOf(const json& root) {
-    std::size_t deepest = 0;
-    std::vector<std::pair<const json*, std::size_t>> stack{{&root, 0}};
-    while (!stack.empty()) {
-        const auto [value, depth] = stack.back();
-        stack.pop_back();
-        if (value->is_structured()) {
-            deepest = std::max(deepest, depth + 1);
-            for (const json& child : *value) {
-                stack.emplace_back(&child, depth + 1);
-            }
-        }
-    }
-    return deepest;
-}
 
 // A text read from a reply: it must write out as JSON.
 void checkText(const std::string& text) {
@@ -197,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             VELK_FUZZ_CHECK(!reply);
         }
         if (reply) {
-            VELK_FUZZ_CHECK(depthOf(*reply) <= velk::core::kMaxJsonDepth);
+            VELK_FUZZ_CHECK(velk::fuzz::jsonDepth(*reply) <= velk::core::kMaxJsonDepth);
             (void)velk::core::dumpCompact(*reply);
             checkElement(*reply);
             if (reply->is_structured()) {

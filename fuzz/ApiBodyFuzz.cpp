@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "JsonDepth.h"
 #include "common/JsonUtils.h"
 #include "server/ApiAnswers.h"
 #include "server/RequestBodyReader.h"
@@ -20,23 +21,6 @@ namespace {
 
 using velk::core::json;
 using velk::server::RequestBodyReader;
-
-// Nesting depth of a value, without recursion: a scalar is 0.
-std::size_t depthOf(const json& root) {
-    std::size_t deepest = 0;
-    std::vector<std::pair<const json*, std::size_t>> stack{{&root, 0}};
-    while (!stack.empty()) {
-        const auto [value, depth] = stack.back();
-        stack.pop_back();
-        if (value->is_structured()) {
-            deepest = std::max(deepest, depth + 1);
-            for (const json& child : *value) {
-                stack.emplace_back(&child, depth + 1);
-            }
-        }
-    }
-    return deepest;
-}
 
 void checkBodyReader(std::string_view input, std::size_t chunk, std::size_t maxBytes, bool multipart) {
     httplib::Request req;
@@ -92,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         httplib::Request req;
         req.body = std::string(text);
         const json body = velk::server::parseJsonBody(req);
-        VELK_FUZZ_CHECK(depthOf(body) <= velk::core::kMaxJsonDepth);
+        VELK_FUZZ_CHECK(velk::fuzz::jsonDepth(body) <= velk::core::kMaxJsonDepth);
         if (velk::core::exceedsJsonDepth(text)) {
             VELK_FUZZ_CHECK(body == json::object());
         }

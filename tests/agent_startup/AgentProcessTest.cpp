@@ -26,6 +26,7 @@
 #include "common/AgentVersion.h"
 #include "infrastructure/signing/PinStore.h"
 #include "platform/UniqueFd.h"
+#include "support/FreePort.h"
 #include "support/TempDir.h"
 #include "support/TokenMinter.h"
 
@@ -44,19 +45,6 @@ constexpr std::chrono::seconds kDeadline{60};
 constexpr const char* kSenderId = "s-0000000000a1";
 constexpr const char* kCertificateId = "CERT-STARTUP-1";
 constexpr const char* kPin = "pin-7319-never-logged";
-
-// A port the system considers free right now.
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "agent_startup/AgentProcess.h"
+#include "support/FreePort.h"
 #include "support/TempDir.h"
 
 namespace velk::test {
@@ -30,19 +31,6 @@ std::string readFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-// A port the system considers free right now.
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 int occurrences(const std::string& text, const std::string& part) {

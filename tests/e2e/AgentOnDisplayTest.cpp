@@ -28,6 +28,7 @@
 #include "fakes/LoopbackHosts.h"
 #include "fakes/agency/FakeAgency.h"
 #include "support/CertStoreFolder.h"
+#include "support/FreePort.h"
 #include "support/TempDir.h"
 
 namespace velk::test {
@@ -47,18 +48,6 @@ constexpr const char* kSenderName = "Тестова фирма ЕООД";
 constexpr const char* kOrigin = "https://app.example.test";
 constexpr const char* kEik = "123456789";
 constexpr const char* kObligations = "/api/base/debt-payments";
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -18,6 +18,7 @@
 
 #include "agent_startup/AgentProcess.h"
 #include "fakes/agency/JavaClientRoutes.h"
+#include "support/FreePort.h"
 #include "support/TempDir.h"
 
 namespace velk::test {
@@ -27,18 +28,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr std::chrono::seconds kDeadline{60};
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 TEST(AgentValidateTest, TheValidationRouteAnswersTheInstalledClientsVerdict) {
     const TempDir home;

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "support/FreePort.h"
+
 extern char** environ;
 
 namespace velk::test {
@@ -105,19 +107,6 @@ struct CurlResult {
     int exitCode;
     std::string output;
 };
-
-// A port the system considers free right now.
-int freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 class FakeAgencyCommandLineTest : public testing::Test {
 protected:
