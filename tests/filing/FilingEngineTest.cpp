@@ -9,96 +9,43 @@
 #include <fstream>
 #include <memory>
 
-#include "common/JsonUtils.h"
-#include "engine/InMemorySettings.h"
-#include "engine/VelkEngine.h"
-#include "fakes/agency/FakeAgency.h"
-#include "infrastructure/portal/NapSession.h"
-#include "infrastructure/signing/SignerPkcs11.h"
-#include "support/SoftHsmToken.h"
+#include "engine/EngineOnToken.h"
 
 namespace velk::test {
 namespace {
 
 using core::json;
-using core::operations::ExecuteResult;
 using testing::HasSubstr;
 
-const std::vector<std::uint8_t> kCkaId = {0x42};
-constexpr const char* kSender = "s-000000000001";
-constexpr const char* kEik = "123456789";
+constexpr const char* kEik = EngineOnToken::kEik;
 
 class FilingThroughTheEngine : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        home_ = new IsolatedHome;
-        hosts_ = new LoopbackHosts;
-        agency_ = new FakeAgency(*hosts_);
-        token_ = new SoftHsmToken;
-        token_->addIdentity(hosts_->pki().issue(), kCkaId);
-        module_ = new ScopedEnv("VELK_PKCS11_MODULE", SoftHsmToken::modulePath());
-        signer_ = new signing::SignerPkcs11(SoftHsmToken::modulePath());
-        core::infra::portal::NapSession::resetProcessCachesForTests();
-
-        auto settings = std::make_unique<InMemorySettings>();
-        core::SenderProfile sender;
-        sender.id = kSender;
-        sender.displayName = "Тест ЕООД";
-        sender.identifier = kEik;
-        sender.identifierType = core::IdentifierType::BUS_BULSTAT;
-        sender.certificateId = token_->certificateId(kCkaId);
-        sender.apiKey = RestApiRoutes::kDefaultApiKey;
-        settings->upsertSender(sender);
-        settings->setActiveSender(kSender);
-        engine_ = new core::VelkEngine(std::move(settings));
-        engine_->setSigner(signer_);
-        engine_->initialise();
-        engine_->setPin(token_->certificateId(kCkaId), token_->userPin());
+        world_ = new EngineOnToken({.ckaId = {0x42}, .apiKey = RestApiRoutes::kDefaultApiKey});
     }
-    static void TearDownTestSuite() {
-        delete engine_;
-        core::infra::portal::NapSession::resetProcessCachesForTests();
-        delete signer_;
-        delete module_;
-        delete token_;
-        delete agency_;
-        delete hosts_;
-        delete home_;
-    }
+    static void TearDownTestSuite() { delete world_; }
     void TearDown() override {
-        EXPECT_TRUE(agency_->pls().rejections().empty()) << agency_->pls().rejections().front();
-        EXPECT_TRUE(agency_->restApi().rejections().empty()) << agency_->restApi().rejections().front();
+        EXPECT_TRUE(world_->agency().pls().rejections().empty())
+            << world_->agency().pls().rejections().front();
+        EXPECT_TRUE(world_->agency().restApi().rejections().empty())
+            << world_->agency().restApi().rejections().front();
     }
 
-    // The operation's JSON answer; fails the test when the run did not succeed.
     static json run(const std::string& typeId, const json& params, std::optional<std::string> filePath = {}) {
-        const ExecuteResult result = engine_->execute(typeId, params.dump(), filePath, {}, kSender);
-        EXPECT_TRUE(result.success) << typeId << ": " << result.error;
-        return result.json.empty() ? json::object() : json::parse(result.json);
+        return world_->run(typeId, params, std::move(filePath));
     }
 
     static std::string writeFile(const std::string& name, const std::string& bytes) {
-        const std::string path = home_->dir().sub(name);
+        const std::string path = world_->home().dir().sub(name);
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
 
-    static IsolatedHome* home_;
-    static LoopbackHosts* hosts_;
-    static FakeAgency* agency_;
-    static SoftHsmToken* token_;
-    static ScopedEnv* module_;
-    static signing::SignerPkcs11* signer_;
-    static core::VelkEngine* engine_;
+    static EngineOnToken* world_;
 };
 
-IsolatedHome* FilingThroughTheEngine::home_ = nullptr;
-LoopbackHosts* FilingThroughTheEngine::hosts_ = nullptr;
-FakeAgency* FilingThroughTheEngine::agency_ = nullptr;
-SoftHsmToken* FilingThroughTheEngine::token_ = nullptr;
-ScopedEnv* FilingThroughTheEngine::module_ = nullptr;
-signing::SignerPkcs11* FilingThroughTheEngine::signer_ = nullptr;
-core::VelkEngine* FilingThroughTheEngine::engine_ = nullptr;
+EngineOnToken* FilingThroughTheEngine::world_ = nullptr;
 
 TEST_F(FilingThroughTheEngine, AuditFileIsFiledMatchedInTheAjaxListingAndReadBack) {
     const std::string path = writeFile("audit.xml", "\xEF\xBB\xBF<AuditFile>\n  <Header/>\n</AuditFile>\n");
@@ -108,8 +55,9 @@ TEST_F(FilingThroughTheEngine, AuditFileIsFiledMatchedInTheAjaxListingAndReadBac
     EXPECT_FALSE(documentId.empty());
     EXPECT_EQ(filed["incomeNumber"], std::to_string(2400000000LL + std::stoll(documentId)));
     EXPECT_EQ(filed["submissionDate"], "15.04.2025");
-    EXPECT_EQ(agency_->pls().documents().back().content, "<AuditFile>\r\n  <Header/>\r\n</AuditFile>\r\n");
-    EXPECT_EQ(agency_->pls().documents().back().month, 3);
+    EXPECT_EQ(world_->agency().pls().documents().back().content,
+              "<AuditFile>\r\n  <Header/>\r\n</AuditFile>\r\n");
+    EXPECT_EQ(world_->agency().pls().documents().back().month, 3);
 
     const json result = run("odit_result", {{"documentId", documentId}, {"eik", kEik}});
     EXPECT_EQ(result["status"], "ok") << result.dump();
@@ -127,7 +75,7 @@ TEST_F(FilingThroughTheEngine, IncomeStatementIsFiledMatchedInTheHtmlListingAndI
     ASSERT_EQ(filed.value("success", false), true) << filed.dump();
     const std::string documentId = filed["documentId"];
     EXPECT_EQ(filed["incomeNumber"], std::to_string(2400000000LL + std::stoll(documentId)));
-    EXPECT_EQ(agency_->pls().documents().back().module, "dec2009.ipubxsd_val_dec");
+    EXPECT_EQ(world_->agency().pls().documents().back().module, "dec2009.ipubxsd_val_dec");
 
     const json result = run("dec731_result", {{"documentId", documentId}, {"eik", kEik}});
     EXPECT_EQ(result["status"], "ok") << result.dump();
@@ -142,7 +90,7 @@ TEST_F(FilingThroughTheEngine, NoticeIsFiledThroughTheRestApiAndItsReceiptReadBa
     const json filed = run("etz62", {{"eik", kEik}}, path);
     ASSERT_EQ(filed.value("success", false), true) << filed.dump();
     const std::string documentId = filed["documentId"];
-    const RestDocument accepted = agency_->restApi().documents().back();
+    const RestDocument accepted = world_->agency().restApi().documents().back();
     EXPECT_EQ(accepted.documentId, documentId);
     EXPECT_EQ(accepted.content, "<?xml version=\"1.0\"?><Notice>ред</Notice>");
     EXPECT_EQ(accepted.userPin, kEik);
@@ -164,7 +112,7 @@ TEST_F(FilingThroughTheEngine, Forms1And6AreFiledTogetherAndTheirReceiptReadBack
             {{"year", 2025}, {"month", 3}, {"fund", false}, {"dec1FilePath", d1}, {"dec6FilePath", d6}});
     ASSERT_EQ(filed.value("success", false), true) << filed.dump();
     const std::string documentId = filed["documentId"];
-    const RestDocument accepted = agency_->restApi().documents().back();
+    const RestDocument accepted = world_->agency().restApi().documents().back();
     EXPECT_EQ(accepted.documentId, documentId);
     EXPECT_EQ(accepted.serviceDocumentType, "DEC_1_6");
     EXPECT_EQ(accepted.taxpayerPin, kEik);

@@ -10,83 +10,43 @@
 #include <fstream>
 #include <memory>
 
-#include "common/JsonUtils.h"
-#include "engine/InMemorySettings.h"
-#include "engine/VelkEngine.h"
-#include "fakes/agency/FakeAgency.h"
+#include "engine/EngineOnToken.h"
 #include "fakes/agency/VatTextFixtures.h"
 #include "infrastructure/java/ZezizUrBridge.h"
-#include "infrastructure/portal/NapSession.h"
-#include "infrastructure/signing/SignerPkcs11.h"
 #include "support/DetachedCms.h"
-#include "support/SoftHsmToken.h"
 
 namespace velk::test {
 namespace {
 
 namespace fs = std::filesystem;
 using core::json;
-using core::operations::ExecuteResult;
 using testing::HasSubstr;
 
-const std::vector<std::uint8_t> kCkaId = {0x43};
-constexpr const char* kSender = "s-000000000001";
-constexpr const char* kEik = "123456789";
+constexpr const char* kEik = EngineOnToken::kEik;
 
 class VatFilingThroughTheEngine : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        home_ = new IsolatedHome;
         javaHome_ =
             new ScopedEnv("JAVA_HOME", fs::canonical(VELK_TEST_JAVA).parent_path().parent_path().string());
         encryptionCert_ = new ScopedEnv("VELK_TEST_NRA_ENCRYPTION_CERT", "MIIBstandInEncryptionCert");
-        hosts_ = new LoopbackHosts;
-        agency_ = new FakeAgency(*hosts_);
-        token_ = new SoftHsmToken;
-        token_->addIdentity(hosts_->pki().issue(), kCkaId);
-        module_ = new ScopedEnv("VELK_PKCS11_MODULE", SoftHsmToken::modulePath());
-        signer_ = new signing::SignerPkcs11(SoftHsmToken::modulePath());
         bridge_ = new core::infra::java::ZezizUrBridge;
-        core::infra::portal::NapSession::resetProcessCachesForTests();
-
-        auto settings = std::make_unique<InMemorySettings>();
-        core::SenderProfile sender;
-        sender.id = kSender;
-        sender.displayName = "Тест ЕООД";
-        sender.identifier = kEik;
-        sender.identifierType = core::IdentifierType::BUS_BULSTAT;
-        sender.certificateId = token_->certificateId(kCkaId);
-        settings->upsertSender(sender);
-        settings->setActiveSender(kSender);
-        engine_ = new core::VelkEngine(std::move(settings));
-        engine_->setSigner(signer_);
-        engine_->setZezizUrBridge(bridge_);
-        engine_->initialise();
-        engine_->setPin(token_->certificateId(kCkaId), token_->userPin());
+        world_ = new EngineOnToken({.ckaId = {0x43}, .bridge = bridge_});
     }
     static void TearDownTestSuite() {
-        delete engine_;
-        core::infra::portal::NapSession::resetProcessCachesForTests();
+        delete world_;
         delete bridge_;
-        delete signer_;
-        delete module_;
-        delete token_;
-        delete agency_;
-        delete hosts_;
         delete encryptionCert_;
         delete javaHome_;
-        delete home_;
     }
 
     static json run(const std::string& typeId, const json& params, std::optional<std::string> filePath = {}) {
-        const ExecuteResult result = engine_->execute(typeId, params.dump(), filePath, {}, kSender);
-        EXPECT_TRUE(result.success) << typeId << ": " << result.error;
-        return result.json.empty() ? json::object() : json::parse(result.json);
+        return world_->run(typeId, params, std::move(filePath));
     }
 
     // A return of March 2025 for the company.
     static std::string returnFolder() {
-        const std::string dir = home_->dir().sub("ДДС 2025-03");
+        const std::string dir = world_->home().dir().sub("ДДС 2025-03");
         fs::create_directories(dir);
         std::ofstream(dir + "/DEKLAR.TXT", std::ios::binary)
             << deklarLine("BG123456789", "Тест ЕООД", "202503") << "\r\n";
@@ -97,28 +57,16 @@ protected:
         return dir;
     }
 
-    static IsolatedHome* home_;
     static ScopedEnv* javaHome_;
     static ScopedEnv* encryptionCert_;
-    static LoopbackHosts* hosts_;
-    static FakeAgency* agency_;
-    static SoftHsmToken* token_;
-    static ScopedEnv* module_;
-    static signing::SignerPkcs11* signer_;
     static core::infra::java::ZezizUrBridge* bridge_;
-    static core::VelkEngine* engine_;
+    static EngineOnToken* world_;
 };
 
-IsolatedHome* VatFilingThroughTheEngine::home_ = nullptr;
 ScopedEnv* VatFilingThroughTheEngine::javaHome_ = nullptr;
 ScopedEnv* VatFilingThroughTheEngine::encryptionCert_ = nullptr;
-LoopbackHosts* VatFilingThroughTheEngine::hosts_ = nullptr;
-FakeAgency* VatFilingThroughTheEngine::agency_ = nullptr;
-SoftHsmToken* VatFilingThroughTheEngine::token_ = nullptr;
-ScopedEnv* VatFilingThroughTheEngine::module_ = nullptr;
-signing::SignerPkcs11* VatFilingThroughTheEngine::signer_ = nullptr;
 core::infra::java::ZezizUrBridge* VatFilingThroughTheEngine::bridge_ = nullptr;
-core::VelkEngine* VatFilingThroughTheEngine::engine_ = nullptr;
+EngineOnToken* VatFilingThroughTheEngine::world_ = nullptr;
 
 TEST_F(VatFilingThroughTheEngine, AReturnIsValidatedFiledConfirmedAndItsDocumentReadBack) {
     ASSERT_FALSE(SoftHsmToken::modulePath().empty()) << "SoftHSM2 is required";
@@ -136,7 +84,7 @@ TEST_F(VatFilingThroughTheEngine, AReturnIsValidatedFiledConfirmedAndItsDocument
     earlier.submittedAt = "10.04.2025 08:00";
     earlier.period = "Март 2025";
     filings.insert(filings.begin(), earlier);
-    agency_->vat().setFilings(filings);
+    world_->agency().vat().setFilings(filings);
 
     // The numbers arrive as the engine writes them ("2025.000000").
     const json filed = run("vat", {{"eik", kEik}, {"year", 2025}, {"month", 3}}, folder);
@@ -145,13 +93,13 @@ TEST_F(VatFilingThroughTheEngine, AReturnIsValidatedFiledConfirmedAndItsDocument
     EXPECT_EQ(filed["incomeNumber"], "25-1001");
     EXPECT_TRUE(filed["nativeErrors"].is_null() || filed["nativeErrors"].empty()) << filed.dump();
 
-    const std::vector<VatReceipt> receipts = agency_->vat().receipts();
+    const std::vector<VatReceipt> receipts = world_->agency().vat().receipts();
     ASSERT_EQ(receipts.size(), 1u);
     const std::string& deklar = receipts[0].files.at("DEKLAR.TXT");
     const auto cms = DetachedCms::parse(receipts[0].signature);
     ASSERT_TRUE(cms);
     EXPECT_TRUE(cms->verify(std::vector<std::uint8_t>(deklar.begin(), deklar.end()),
-                            hosts_->pki().trustStore().get()));
+                            world_->hosts().pki().trustStore().get()));
 
     const json result = run("vat_result", {{"documentId", filed["documentId"]}, {"eik", kEik}});
     EXPECT_EQ(result["status"], "ok") << result.dump();
