@@ -73,10 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 VELK_FUZZ_CHECK(velk::core::isValidUtf8(sender.id));
                 VELK_FUZZ_CHECK(velk::core::isValidUtf8(sender.displayName));
             }
-            // The active sender is one of the senders whenever there are any.
+            // The active sender is one of the senders whenever there are any;
+            // when none is active, the first sender has no id (the fallback
+            // names it, and the empty id names no sender).
             if (!first.senders.empty()) {
-                VELK_FUZZ_CHECK(first.activeId.has_value());
-                VELK_FUZZ_CHECK(settings.getSender(*first.activeId).has_value());
+                if (first.activeId) {
+                    VELK_FUZZ_CHECK(settings.getSender(*first.activeId).has_value());
+                } else {
+                    VELK_FUZZ_CHECK(first.senders.front().id.empty());
+                }
             }
             VELK_FUZZ_CHECK(settings.save());
         }
