@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -17,7 +18,8 @@ extern char** environ;
 namespace velk::bench {
 
 BenchProcess::BenchProcess(const std::string& program,
-                           const std::vector<std::pair<std::string, std::string>>& env) {
+                           const std::vector<std::pair<std::string, std::string>>& env,
+                           const std::vector<std::string>& args) {
     std::vector<std::string> entries;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
@@ -48,8 +50,13 @@ BenchProcess::BenchProcess(const std::string& program,
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::string path = program;
-    char* argv[] = {path.data(), nullptr};
-    const int rc = ::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data());
+    std::vector<std::string> words = args;
+    std::vector<char*> argv{path.data()};
+    for (auto& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    const int rc = ::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     out_ = fds[0];
@@ -101,6 +108,19 @@ long BenchProcess::residentKilobytes() const {
         }
     }
     return 0;
+}
+
+std::vector<std::string> BenchProcess::mappedLibraries() const {
+    std::ifstream maps("/proc/" + std::to_string(pid_) + "/maps");
+    std::set<std::string> paths;
+    std::string line;
+    while (std::getline(maps, line)) {
+        const auto slash = line.find('/');
+        if (slash != std::string::npos && line.find(".so", slash) != std::string::npos) {
+            paths.insert(line.substr(slash));
+        }
+    }
+    return {paths.begin(), paths.end()};
 }
 
 }  // namespace velk::bench

@@ -12,7 +12,8 @@ namespace velk::bench {
 // output on a pipe; ended with SIGTERM (then SIGKILL) when the object goes.
 class BenchProcess {
 public:
-    BenchProcess(const std::string& program, const std::vector<std::pair<std::string, std::string>>& env);
+    BenchProcess(const std::string& program, const std::vector<std::pair<std::string, std::string>>& env,
+                 const std::vector<std::string>& args = {});
     ~BenchProcess();
     BenchProcess(const BenchProcess&) = delete;
     BenchProcess& operator=(const BenchProcess&) = delete;
@@ -23,6 +24,8 @@ public:
     bool waitForLine(const std::string& text);
     // VmRSS from /proc in kilobytes; 0 when it cannot be read.
     long residentKilobytes() const;
+    // The shared libraries mapped into the child, by path.
+    std::vector<std::string> mappedLibraries() const;
 
 private:
     pid_t pid_ = -1;

@@ -3,8 +3,8 @@
 # or, with VELK_TEST_PER_PROGRAM, the whole program is one entry (the
 # sanitizer tree: there each start of a program costs about half a second).
 # Tests carry the label "unit" unless LABELS says otherwise; the sanitizer
-# build runs the "unit" label. Give one label only: the test discovery of
-# CMake 3.25 flattens a list of labels. ENVIRONMENT (one variable) is set for
+# build builds their programs (target unit_tests) and runs that label. Give
+# one label only: the test discovery of CMake 3.25 flattens a list of labels. ENVIRONMENT (one variable) is set for
 # every case.
 function(velk_add_test)
   cmake_parse_arguments(T "" "NAME;ENVIRONMENT" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -12,6 +12,9 @@ function(velk_add_test)
     set(T_LABELS unit)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
+  if(TARGET unit_tests AND T_LABELS STREQUAL "unit")
+    add_dependencies(unit_tests ${T_NAME})
+  endif()
   velk_use_test_pch(${T_NAME})
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)

@@ -30,6 +30,7 @@
 #include "ui/FilePicker.h"
 #include "ui/GuiLoop.h"
 #include "ui/GuiPinPrompt.h"
+#include "ui/LazyMainWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/SenderPicker.h"
 #include "ui/TrayIcon.h"
@@ -89,7 +90,10 @@ AgentRuntime::AgentRuntime(std::uint16_t apiPort, platform::SingleInstance* inst
     server_ = std::make_unique<server::HttpServer>(engine_.get(), zezizUrBridge_.get(), signingSession_.get(),
                                                    jobStore_.get(), filePicker_.get(), confirmer_.get(),
                                                    senderPicker_.get(), apiPort);
-    mainWindow_ = std::make_unique<ui::MainWindow>(engine_.get(), settings_, signer_.get());
+    // Made when first shown: an agent started at login with its senders set
+    // up may never need it.
+    mainWindow_ = std::make_unique<ui::LazyMainWindow>(
+        [this] { return std::make_unique<ui::MainWindow>(engine_.get(), settings_, signer_.get()); });
     // Called on a server thread: only queues the call, and not at all once
     // the event loop has ended.
     server_->setOnNeedsSettings(
@@ -126,7 +130,7 @@ AgentRuntime::~AgentRuntime() {
 void AgentRuntime::showAtLaunch(const std::vector<std::string>& args) {
     switch (chooseLaunchMode(args, !settings_->listSenders().empty())) {
         case LaunchMode::ShowWindow:
-            mainWindow_->show();  // neither raised nor activated
+            mainWindow_->get().show();  // neither raised nor activated
             break;
         case LaunchMode::SilentViaProtocol:
             logLine(LogLevel::Info, "VezoRodarC: started silently via velkagent:// protocol");
@@ -158,9 +162,10 @@ void AgentRuntime::shutDown() {
 }
 
 void AgentRuntime::bringUpMainWindow() {
-    mainWindow_->show();
-    mainWindow_->raise();
-    mainWindow_->activateWindow();
+    ui::MainWindow& window = mainWindow_->get();
+    window.show();
+    window.raise();
+    window.activateWindow();
 }
 
 // A later start of the program, on a desktop without a tray, asks for the

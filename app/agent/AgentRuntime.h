@@ -31,7 +31,7 @@ class SingleInstance;
 
 namespace velk::ui {
 class FilePicker;
-class MainWindow;
+class LazyMainWindow;
 class SenderPicker;
 class TrayIcon;
 class UiConfirmer;
@@ -50,7 +50,8 @@ class UpdateInstaller;
 // fixed order and wired together, after the URL-scheme registration:
 // settings, engine, signer, the Java bridge, signing session, job store, the
 // GUI-thread pickers, the local API server (listening once the constructor
-// returns), the main window (hidden), the tray icon, the update checker, the
+// returns), the main window's holder (the window is made when first shown),
+// the tray icon, the update checker, the
 // update installer and the uninstaller. They are destroyed in the reverse
 // order, after shutDown, so the server's threads are joined before anything
 // they point to goes.
@@ -72,8 +73,6 @@ public:
     // joined), shuts the engine down and logs "VezoRodarC exiting". Runs once.
     void shutDown();
 
-    ui::MainWindow& mainWindow() { return *mainWindow_; }
-
 private:
     void restoreCachedPin();
     void bringUpMainWindow();
@@ -92,7 +91,7 @@ private:
     std::unique_ptr<ui::UiConfirmer> confirmer_;
     std::unique_ptr<ui::SenderPicker> senderPicker_;
     std::unique_ptr<server::HttpServer> server_;
-    std::unique_ptr<ui::MainWindow> mainWindow_;
+    std::unique_ptr<ui::LazyMainWindow> mainWindow_;
     std::unique_ptr<ui::TrayIcon> tray_;
     // Destroyed before the tray and the window they are connected to; each
     // cancels and joins its worker thread.

@@ -6,6 +6,8 @@
 
 #include <clocale>
 
+#include "ui/AgentLogo.h"
+
 // The compiled-in images live in this static library; Q_INIT_RESOURCE must
 // be used outside any namespace.
 static void initAgentResources() {
@@ -105,7 +107,7 @@ void configureApplication(QApplication& app) {
     app.setStyleSheet(applicationStyleSheet());
 
     initAgentResources();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
+    QApplication::setWindowIcon(QIcon(ui::agentLogo()));
 }
 
 }  // namespace velk::agent

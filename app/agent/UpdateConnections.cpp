@@ -5,10 +5,13 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
+
 #include "agent/Uninstaller.h"
 #include "agent/UpdateChecker.h"
 #include "agent/UpdateInstaller.h"
 #include "common/Logger.h"
+#include "ui/LazyMainWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/TrayIcon.h"
 
@@ -28,23 +31,39 @@ void quitSoon() {
 
 }  // namespace
 
-void connectUpdates(UpdateChecker& checker, UpdateInstaller& installer, ui::MainWindow& window,
+void connectUpdates(UpdateChecker& checker, UpdateInstaller& installer, ui::LazyMainWindow& window,
                     ui::TrayIcon& tray) {
+    // The last announcement, for a window made after it.
+    struct Announced {
+        QString version;
+        QString downloadUrl;
+    };
+    auto announced = std::make_shared<Announced>();
     QObject::connect(&checker, &UpdateChecker::updateAvailable,
-                     [&window, &tray](const QString& version, const QString& downloadUrl) {
-                         window.showUpdateAvailable(version, downloadUrl);
+                     [&window, &tray, announced](const QString& version, const QString& downloadUrl) {
+                         *announced = {version, downloadUrl};
+                         if (ui::MainWindow* made = window.ifMade()) {
+                             made->showUpdateAvailable(version, downloadUrl);
+                         }
                          tray.setToolTip(QObject::tr("ВЕЛК Агент — налична е версия %1").arg(version));
                      });
-    QObject::connect(&window, &ui::MainWindow::requestInstallUpdate, &installer, &UpdateInstaller::start);
     QObject::connect(&installer, &UpdateInstaller::launched, [] { quitSoon(); });
-    QObject::connect(&installer, &UpdateInstaller::failed, [&window](const QString& reason) {
+    QObject::connect(&installer, &UpdateInstaller::failed, [](const QString& reason) {
         logLine(LogLevel::Warn, "UpdateInstaller failed: " + reason.toStdString());
-        window.showUpdateError(reason);
+    });
+    window.whenMade([&installer, announced](ui::MainWindow& made) {
+        QObject::connect(&made, &ui::MainWindow::requestInstallUpdate, &installer, &UpdateInstaller::start);
+        QObject::connect(&installer, &UpdateInstaller::failed, &made, &ui::MainWindow::showUpdateError);
+        if (!announced->version.isEmpty()) {
+            made.showUpdateAvailable(announced->version, announced->downloadUrl);
+        }
     });
 }
 
-void connectUninstall(Uninstaller& uninstaller, ui::MainWindow& window) {
-    QObject::connect(&window, &ui::MainWindow::requestUninstall, &uninstaller, &Uninstaller::start);
+void connectUninstall(Uninstaller& uninstaller, ui::LazyMainWindow& window) {
+    window.whenMade([&uninstaller](ui::MainWindow& made) {
+        QObject::connect(&made, &ui::MainWindow::requestUninstall, &uninstaller, &Uninstaller::start);
+    });
     QObject::connect(&uninstaller, &Uninstaller::launched, [] { quitSoon(); });
     QObject::connect(&uninstaller, &Uninstaller::failed, [](const QString& reason) {
         logLine(LogLevel::Warn, "Uninstaller failed: " + reason.toStdString());

@@ -17,6 +17,11 @@ void sendJson(httplib::Response& res, int status, const core::json& value) {
     res.set_content(body, kJsonType);
 }
 
+void sendCompactJson(httplib::Response& res, int status, const std::string& text) {
+    res.status = status;
+    res.set_content(text, kJsonType);
+}
+
 void sendError(httplib::Response& res, int status, const std::string& message) {
     const core::json value = {{"error", message}};
     res.status = status;

@@ -15,6 +15,10 @@ namespace velk::server {
 // response is left untouched then.
 void sendJson(httplib::Response& res, int status, const core::json& value);
 
+// Text that dumpCompact wrote, sent as it is: the bytes sendJson would send
+// for the value it holds, without reading it back first.
+void sendCompactJson(httplib::Response& res, int status, const std::string& text);
+
 // {"error": message}. Error texts may quote what the caller sent, so bytes
 // that are not UTF-8 are replaced (U+FFFD) rather than failing the answer.
 void sendError(httplib::Response& res, int status, const std::string& message);

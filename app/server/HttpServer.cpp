@@ -13,6 +13,7 @@
 #include "common/Logger.h"
 #include "common/TextUtils.h"
 #include "server/CertificateRoutes.h"
+#include "server/GrowingThreadPool.h"
 #include "server/OperationCatalogRoute.h"
 #include "server/OperationRunRoute.h"
 #include "server/RequestBodyReader.h"
@@ -48,6 +49,7 @@ std::string exceptionDetail(const std::exception_ptr& error) {
 
 // Idle kept-open connections each hold a worker until they time out: a
 // browser keeps up to six per host, and several browsers or profiles may.
+// Workers are started as callers come, up to this many.
 constexpr std::size_t kWorkerThreads = 32;
 // Short, so that neither a new caller nor the stop waits on an idle one.
 constexpr time_t kKeepAliveIdleSeconds = 1;
@@ -146,7 +148,7 @@ struct HttpServer::Impl {
         // the body waits for the caller's delayed acknowledgement.
         server.set_tcp_nodelay(true);
         server.set_keep_alive_timeout(kKeepAliveIdleSeconds);
-        server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+        server.new_task_queue = [] { return new GrowingThreadPool(kWorkerThreads); };
         // Bodies with a Content-Length; the others stop in withBoundedBody.
         server.set_payload_max_length(kMaxBodyBytes);
         server.Options(".*", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });

@@ -82,6 +82,13 @@ void sendResult(httplib::Response& res, const core::operations::ExecuteResult& r
         sendError(res, result.error.find("not initial") != std::string::npos ? 503 : 502, result.error);
         return;
     }
+    // The engine's text comes from dumpCompact, so reading it back and
+    // writing it again would give the same bytes. Only a run whose projection
+    // threw leaves it empty.
+    if (!result.json.empty()) {
+        sendCompactJson(res, 200, result.json);
+        return;
+    }
     try {
         sendJson(res, 200, json::parse(result.json));
     } catch (const json::exception& e) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/AgencyEndpoints.h"
+#include "ui/AgentLogo.h"
 
 namespace velk::ui {
 
@@ -22,8 +23,8 @@ QString portalHost() {
 }
 
 QIcon trayImage() {
-    // The image is compiled into the program; without it, a plain square.
-    QPixmap image(QStringLiteral(":/logo.png"));
+    // Without the compiled-in image, a plain square.
+    QPixmap image = agentLogo();
     if (image.isNull()) {
         image = QPixmap(16, 16);
         image.fill(QColor(0, 120, 212, 255));

@@ -113,6 +113,12 @@ std::optional<PreparedRun> prepareRun(const std::string& typeId, const std::stri
     return run;
 }
 
+operations::OperationSummary summaryOf(const operations::OperationDescriptor& descriptor) {
+    return {descriptor.typeId, descriptor.displayName, descriptor.category,
+            descriptor.kind == static_cast<std::int32_t>(OperationKind::Submission),
+            descriptor.requiresSubmissionToken};
+}
+
 }  // namespace
 
 struct VelkEngine::Impl {
@@ -276,20 +282,18 @@ ISettingsProvider& VelkEngine::settings() {
 std::vector<operations::OperationSummary> VelkEngine::listOperations() const {
     std::vector<operations::OperationSummary> summaries;
     for (const auto& descriptor : operations::OperationRegistry::instance().list()) {
-        summaries.push_back({descriptor.typeId, descriptor.displayName, descriptor.category,
-                             descriptor.kind == static_cast<std::int32_t>(OperationKind::Submission),
-                             descriptor.requiresSubmissionToken});
+        summaries.push_back(summaryOf(descriptor));
     }
     return summaries;
 }
 
 std::optional<operations::OperationSummary> VelkEngine::findOperation(const std::string& typeId) const {
-    for (auto& summary : listOperations()) {
-        if (summary.typeId == typeId) {
-            return std::move(summary);
-        }
+    const operations::OperationDescriptor* descriptor =
+        operations::OperationRegistry::instance().find(typeId);
+    if (descriptor == nullptr) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return summaryOf(*descriptor);
 }
 
 ExecuteResult VelkEngine::execute(const std::string& typeId, const std::string& paramsJson,

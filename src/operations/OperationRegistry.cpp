@@ -64,4 +64,9 @@ std::vector<OperationDescriptor> OperationRegistry::list() const {
     return descriptors;
 }
 
+const OperationDescriptor* OperationRegistry::find(const std::string& typeId) const {
+    const auto it = entries_.find(typeId);
+    return it == entries_.end() ? nullptr : &it->second.descriptor;
+}
+
 }  // namespace velk::core::operations

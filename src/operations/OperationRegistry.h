@@ -27,6 +27,9 @@ public:
     std::unique_ptr<IVelkOperation> create(const std::string& typeId) const;
     // Every descriptor, sorted by typeId in byte order.
     std::vector<OperationDescriptor> list() const;
+    // The descriptor of one typeId, kept by the registry; null for an unknown
+    // typeId.
+    const OperationDescriptor* find(const std::string& typeId) const;
 
 private:
     struct Entry {

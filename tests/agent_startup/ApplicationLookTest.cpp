@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -22,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "agent_startup/QtTestApplication.h"
+#include "ui/AgentLogo.h"
 
 namespace velk::agent {
 namespace {
@@ -56,6 +58,14 @@ TEST(ApplicationLookTest, NamesTheApplicationAndKeepsItRunningWithoutWindows) {
     EXPECT_EQ(QApplication::applicationName(), "VELK Agent");
     EXPECT_EQ(QApplication::organizationName(), "Corvessa");
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
+}
+
+// The logo is read by Qt's own PNG reader, without image plugins.
+TEST(ApplicationLookTest, TheWindowIconIsTheCompiledInLogo) {
+    const QPixmap logo = ui::agentLogo();
+    ASSERT_FALSE(logo.isNull());
+    EXPECT_FALSE(QApplication::windowIcon().pixmap(logo.size()).isNull());
+    EXPECT_EQ(QApplication::windowIcon().pixmap(logo.size()).toImage(), logo.toImage());
 }
 
 TEST(ApplicationLookTest, UsesSegoeUiDrawnWithDejaVuSans) {

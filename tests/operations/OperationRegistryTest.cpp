@@ -61,6 +61,14 @@ TEST(OperationRegistry, StoresTheDescriptorReadFromAProbe) {
     EXPECT_EQ(listed[0].featureGroupName, "Група");
     EXPECT_EQ(listed[0].kind, 1);
     EXPECT_FALSE(listed[0].requiresSubmissionToken);
+
+    // Looked up by the key too, never by what the probe calls itself.
+    const OperationDescriptor* found = registry.find("probe_me");
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->typeId, "probe_me");
+    EXPECT_EQ(found->displayName, "Име");
+    EXPECT_EQ(registry.find("ignored"), nullptr);
+    EXPECT_EQ(registry.find(""), nullptr);
 }
 
 TEST(OperationRegistry, RefusesBadRegistrationsWithAWarning) {

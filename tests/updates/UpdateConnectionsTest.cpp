@@ -18,6 +18,7 @@
 #include "engine/VelkEngine.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
+#include "ui/LazyMainWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/ModalDialogs.h"
 #include "ui/ScriptedSigner.h"
@@ -37,15 +38,16 @@ protected:
         auto store = std::make_unique<InMemorySettings>();
         settings = store.get();
         engine = std::make_unique<core::VelkEngine>(std::move(store));
-        window = std::make_unique<ui::MainWindow>(engine.get(), settings, &signer);
-        agent::connectUpdates(checker, installer, *window, tray);
-        agent::connectUninstall(uninstaller, *window);
+        agent::connectUpdates(checker, installer, lazyWindow, tray);
+        agent::connectUninstall(uninstaller, lazyWindow);
     }
     ~UpdateConnectionsTest() override { closeAllModals(); }
 
+    ui::MainWindow& window() { return lazyWindow.get(); }
+
     template <class W>
     W* child(const char* name) {
-        W* widget = window->findChild<W*>(QString::fromLatin1(name));
+        W* widget = window().findChild<W*>(QString::fromLatin1(name));
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
@@ -70,7 +72,9 @@ protected:
     InMemorySettings* settings = nullptr;
     ScriptedSigner signer;
     std::unique_ptr<core::VelkEngine> engine;
-    std::unique_ptr<ui::MainWindow> window;
+    // Made when a test first asks for it, as start-up makes it.
+    ui::LazyMainWindow lazyWindow{
+        [this] { return std::make_unique<ui::MainWindow>(engine.get(), settings, &signer); }};
     ui::TrayIcon tray;
     UpdateChecker checker{QString()};
     UpdateInstaller installer;
@@ -78,10 +82,22 @@ protected:
 };
 
 TEST_F(UpdateConnectionsTest, ANewerVersionShowsTheBannerAndNamesItselfInTheTray) {
+    window();
     emit checker.updateAvailable(QStringLiteral("0.2.0"), QStringLiteral("https://127.0.0.1:1/v.deb"));
-    EXPECT_TRUE(child<QFrame>("updateBanner")->isVisibleTo(window.get()));
+    EXPECT_TRUE(child<QFrame>("updateBanner")->isVisibleTo(&window()));
     EXPECT_EQ(child<QLabel>("updateBannerText")->text(), "Налична е нова версия 0.2.0. Текуща: 0.1.0.");
     EXPECT_EQ(tray.systemTrayIcon().toolTip(), "ВЕЛК Агент — налична е версия 0.2.0");
+}
+
+// An agent started silently makes its window only when it is first shown;
+// an update announced before that is in the banner of the window made later.
+TEST_F(UpdateConnectionsTest, AWindowMadeAfterTheAnnouncementShowsTheBanner) {
+    emit checker.updateAvailable(QStringLiteral("0.2.0"), QStringLiteral("https://127.0.0.1:1/v.deb"));
+    EXPECT_EQ(lazyWindow.ifMade(), nullptr);
+    EXPECT_EQ(tray.systemTrayIcon().toolTip(), "ВЕЛК Агент — налична е версия 0.2.0");
+
+    EXPECT_TRUE(child<QFrame>("updateBanner")->isVisibleTo(&window()));
+    EXPECT_EQ(child<QLabel>("updateBannerText")->text(), "Налична е нова версия 0.2.0. Текуща: 0.1.0.");
 }
 
 // The banner's button starts the installer; its failure is logged and shown
@@ -118,7 +134,7 @@ TEST_F(UpdateConnectionsTest, TheUninstallLinkStartsTheUninstallerAndAFailureIsS
     auto seen = ModalScript().expectTitle(QStringLiteral("Неуспешна деинсталация")).click("OK").arm();
     QSignalSpy failed(&uninstaller, &Uninstaller::failed);
     LogCapture log;
-    emit window->requestUninstall();
+    emit window().requestUninstall();
     EXPECT_TRUE(waitFinished(seen));
     ASSERT_EQ(failed.size(), 1);
     const QString reason = failed.at(0).at(0).toString();
