@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "operations/ResultSchema.h"
@@ -16,5 +17,14 @@ SchemaField enumField(std::string name, std::string label, std::string descripti
 // Non-nullable table of row objects.
 SchemaField rowsField(std::string name, std::string label, std::string description, std::string itemSchema,
                       std::vector<SchemaField> members);
+
+// Moves the fields into the vector: a braced list would copy each one.
+template <typename... Fields>
+std::vector<SchemaField> fieldList(Fields&&... fields) {
+    std::vector<SchemaField> list;
+    list.reserve(sizeof...(fields));
+    (list.push_back(std::forward<Fields>(fields)), ...);
+    return list;
+}
 
 }  // namespace velk::core::operations

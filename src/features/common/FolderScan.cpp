@@ -28,22 +28,21 @@ operations::ResultSchema formFilesScanResultSchema(std::string schemaName, std::
                                                    std::string filesDescription) {
     return {
         std::move(schemaName),
-        {
+        operations::fieldList(
             operations::rowsField(
                 "files", "Файлове", std::move(filesDescription), std::move(itemSchema),
-                {
+                operations::fieldList(
                     schemaField("name", "Име", FieldType::String, false, "Име на файла."),
                     schemaField("path", "Път", FieldType::String, false, "Пълен път (UTF-8)."),
                     schemaField("tin", "БУЛСТАТ", FieldType::String, false, "БУЛСТАТ от декларацията."),
-                    schemaField("content", "Съдържание", FieldType::String, false, "UTF-8 съдържание."),
-                }),
+                    schemaField("content", "Съдържание", FieldType::String, false, "UTF-8 съдържание."))),
             schemaField("totalScanned", "Общо сканирани", FieldType::Integer, false,
                         "Брой .TXT файлове проверени."),
             schemaField("totalMatched", "Съответстващи", FieldType::Integer, false,
                         "Брой файлове в зададения период."),
             operations::enumField("status", "Статус", "ok при успех; error при проблем.", {"ok", "error"}),
-            schemaField("error", "Грешка", FieldType::String, true, "Текст на грешката когато status=error."),
-        }};
+            schemaField("error", "Грешка", FieldType::String, true,
+                        "Текст на грешката когато status=error."))};
 }
 
 std::string readCp1251FileAsUtf8(const std::filesystem::path& path) {

@@ -19,21 +19,19 @@ std::string SubmissionResultInquiry::featureGroupName() const {
 }
 
 ResultSchema SubmissionResultInquiry::resultSchema() const {
-    return {
-        "SubmissionResultPayload",
-        {
-            schemaField("rawBody", "Тяло на отговора", FieldType::String, false,
-                        "HTML / JSON / TXT върнат от " + std::string(AgencyEndpoints::kPortalHost) +
-                            " за това подаване."),
-            schemaField("rawBodyContentType", "MIME тип", FieldType::String, false,
-                        "Content-Type на rawBody — text/html, application/json, …"),
-            schemaField("rawBodyUrl", "Изходен URL", FieldType::String, false,
-                        "URL на портала откъдето е получено rawBody (за повторна заявка)."),
-            enumField("status", "Статус",
-                      "ok при успех; error когато порталът върне non-2xx или липсва документ.",
-                      {"ok", "error"}),
-            schemaField("error", "Грешка", FieldType::String, true, "Текст на грешката когато status=error."),
-        }};
+    return {"SubmissionResultPayload",
+            fieldList(schemaField("rawBody", "Тяло на отговора", FieldType::String, false,
+                                  "HTML / JSON / TXT върнат от " + std::string(AgencyEndpoints::kPortalHost) +
+                                      " за това подаване."),
+                      schemaField("rawBodyContentType", "MIME тип", FieldType::String, false,
+                                  "Content-Type на rawBody — text/html, application/json, …"),
+                      schemaField("rawBodyUrl", "Изходен URL", FieldType::String, false,
+                                  "URL на портала откъдето е получено rawBody (за повторна заявка)."),
+                      enumField("status", "Статус",
+                                "ok при успех; error когато порталът върне non-2xx или липсва документ.",
+                                {"ok", "error"}),
+                      schemaField("error", "Грешка", FieldType::String, true,
+                                  "Текст на грешката когато status=error."))};
 }
 
 std::vector<ParamSpec> SubmissionResultInquiry::params() const {

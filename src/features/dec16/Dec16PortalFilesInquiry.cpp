@@ -57,18 +57,16 @@ struct SignedFile {
 operations::ResultSchema portalFilesResultSchema() {
     return {
         "Dec16PortalFilesResult",
-        {
-            operations::rowsField("files", "Файлове", "Изтеглени Д1 (EMPL2021) и Д6 (NRA62007) файлове.",
-                                  "Dec16PortalFileItem",
-                                  {
-                                      schemaField("name", "Име", FieldType::String, false,
+        operations::fieldList(
+            operations::rowsField(
+                "files", "Файлове", "Изтеглени Д1 (EMPL2021) и Д6 (NRA62007) файлове.", "Dec16PortalFileItem",
+                operations::fieldList(schemaField("name", "Име", FieldType::String, false,
                                                   "Канонично име на файла (EMPL2021.TXT / NRA62007.TXT)."),
                                       schemaField("type", "Тип", FieldType::String, false, "dec1 / dec6."),
                                       schemaField("docFileId", "File ID", FieldType::String, false,
                                                   "ID на подписания файл в портала."),
                                       schemaField("content", "Съдържание", FieldType::String, false,
-                                                  "UTF-8 съдържание (декодирано от CP1251)."),
-                                  }),
+                                                  "UTF-8 съдържание (декодирано от CP1251)."))),
             operations::enumField("status", "Статус",
                                   "ok при успех; error при липсваща декларация или HTTP грешка.",
                                   {"ok", "error"}),
@@ -78,8 +76,7 @@ operations::ResultSchema portalFilesResultSchema() {
             schemaField("incomeNumber", "Вх. номер", FieldType::String, true, ""),
             schemaField("submittedAt", "Подадено на", FieldType::String, true,
                         "ISO-8601 timestamp от entryDate."),
-            schemaField("period", "Период", FieldType::String, true, "Например „Март 2026\"."),
-        }};
+            schemaField("period", "Период", FieldType::String, true, "Например „Март 2026\"."))};
 }
 
 }  // namespace

@@ -26,10 +26,10 @@ using operations::schemaField;
 operations::ResultSchema dueAmountsResultSchema() {
     return {
         "DueAmountsResult",
-        {
+        operations::fieldList(
             operations::rowsField(
                 "items", "Задължения", "Един запис на ред — едно задължение към НАП.", "DueAmountItem",
-                {
+                operations::fieldList(
                     schemaField("debtTypeName", "Вид задължение", FieldType::String, false,
                                 "Текстово описание на типа задължение."),
                     schemaField("documentType", "Вид документ", FieldType::String, false,
@@ -46,8 +46,7 @@ operations::ResultSchema dueAmountsResultSchema() {
                     schemaField("outstandingAmount", "Остатък за плащане", FieldType::Number, false,
                                 "Неплатен остатък по главницата."),
                     schemaField("outstandingInterest", "Начислени лихви", FieldType::Number, false,
-                                "Начислени лихви върху неплатения остатък."),
-                }),
+                                "Начислени лихви върху неплатения остатък."))),
             schemaField("totalOutstanding", "Общ остатък", FieldType::Number, false,
                         "Сбор на outstandingAmount по всички записи."),
             schemaField("totalInterest", "Общи лихви", FieldType::Number, false,
@@ -58,8 +57,8 @@ operations::ResultSchema dueAmountsResultSchema() {
             operations::enumField("status", "Статус",
                                   "ok при успех; error когато порталът или паресрът е върнал грешка.",
                                   {"ok", "error"}),
-            schemaField("error", "Грешка", FieldType::String, true, "Текст на грешката когато status=error."),
-        }};
+            schemaField("error", "Грешка", FieldType::String, true,
+                        "Текст на грешката когато status=error."))};
 }
 
 // Each column reads the JSON member of the same name.

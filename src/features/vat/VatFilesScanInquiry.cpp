@@ -125,24 +125,23 @@ struct VatScanState {
 operations::ResultSchema filesScanResultSchema() {
     return {
         "VatFilesScanResult",
-        {
+        operations::fieldList(
             operations::rowsField(
                 "files", "Файлове", "Открити ДДС файлове (DEKLAR/POKUPKI/PRODAGBI) за периода.",
                 "VatFileItem",
-                {
+                operations::fieldList(
                     schemaField("name", "Име", FieldType::String, false, "Име на файла."),
                     schemaField("path", "Път", FieldType::String, false, "Пълен път (UTF-8)."),
                     schemaField("tin", "БУЛСТАТ", FieldType::String, false, "БУЛСТАТ от DEKLAR.TXT."),
                     schemaField("folder", "Папка", FieldType::String, false, "Родителската папка."),
-                    schemaField("content", "Съдържание", FieldType::String, false, "UTF-8 съдържание."),
-                }),
+                    schemaField("content", "Съдържание", FieldType::String, false, "UTF-8 съдържание."))),
             schemaField("totalScanned", "Общо сканирани", FieldType::Integer, false,
                         "Брой DEKLAR.TXT прегледани."),
             schemaField("totalMatched", "Съответстващи", FieldType::Integer, false,
                         "Брой бъндли в зададения период."),
             operations::enumField("status", "Статус", "ok при успех; error при проблем.", {"ok", "error"}),
-            schemaField("error", "Грешка", FieldType::String, true, "Текст на грешката когато status=error."),
-        }};
+            schemaField("error", "Грешка", FieldType::String, true,
+                        "Текст на грешката когато status=error."))};
 }
 
 }  // namespace

@@ -30,19 +30,18 @@ bool isHttpSuccess(std::int32_t status) {
 operations::ResultSchema portalFilesResultSchema() {
     return {
         "VatPortalFilesResult",
-        {
-            operations::rowsField("files", "Файлове", "Изтеглени DEKLAR / POKUPKI / PRODAGBI / VIES файлове.",
-                                  "VatPortalFileItem",
-                                  {
-                                      schemaField("name", "Име", FieldType::String, false,
+        operations::fieldList(
+            operations::rowsField(
+                "files", "Файлове", "Изтеглени DEKLAR / POKUPKI / PRODAGBI / VIES файлове.",
+                "VatPortalFileItem",
+                operations::fieldList(schemaField("name", "Име", FieldType::String, false,
                                                   "Име на файла (DEKLAR.TXT / POKUPKI.TXT / …)."),
                                       schemaField("type", "Тип", FieldType::String, false,
                                                   "declaration / purchases / sales / vies."),
                                       schemaField("docId", "Document ID", FieldType::String, false,
                                                   "ipdoc_id на подадената декларация."),
                                       schemaField("content", "Съдържание", FieldType::String, false,
-                                                  "UTF-8 съдържание (декодирано от CP1251)."),
-                                  }),
+                                                  "UTF-8 съдържание (декодирано от CP1251)."))),
             operations::enumField("status", "Статус",
                                   "ok при успех; error при липсваща декларация или HTTP грешка.",
                                   {"ok", "error"}),
@@ -51,8 +50,7 @@ operations::ResultSchema portalFilesResultSchema() {
                         "ipdoc_id на резултатната декларация."),
             schemaField("incomeNumber", "Вх. номер", FieldType::String, true, ""),
             schemaField("submittedAt", "Подадено на", FieldType::String, true, ""),
-            schemaField("period", "Период", FieldType::String, true, ""),
-        }};
+            schemaField("period", "Период", FieldType::String, true, ""))};
 }
 
 }  // namespace
