@@ -160,6 +160,7 @@ int main() {
     Start firstRun{1e9, 0};
     Start bareWithLibraries{1e9, 0};
     std::vector<long> afterRounds;
+    std::vector<long> threadsAfterRounds;
     std::vector<std::string> agentLibraries;
     std::vector<std::string> bareLibraries;
     {
@@ -186,6 +187,7 @@ int main() {
                          std::this_thread::sleep_for(std::chrono::milliseconds(1500));
                          if (round > 0) {
                              afterRounds.push_back(process.residentKilobytes());
+                             threadsAfterRounds.push_back(process.threadCount());
                          }
                      }
                  }));
@@ -205,7 +207,11 @@ int main() {
     for (const long kb : afterRounds) {
         std::printf(" %ld", kb);
     }
-    std::printf(" kB\nlibraries only the agent maps: %s\n", preload.c_str());
+    std::printf(" kB; threads:");
+    for (const long threads : threadsAfterRounds) {
+        std::printf(" %ld", threads);
+    }
+    std::printf("\nlibraries only the agent maps: %s\n", preload.c_str());
     printStartRows("agent at login", atLogin, bare, "<= 1.5");
     if (afterRounds.size() >= 2) {
         printRow("agent VmRSS after last vs first load round", afterRounds.back() / 1024.0,

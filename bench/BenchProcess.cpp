@@ -99,15 +99,29 @@ bool BenchProcess::waitForLine(const std::string& text) {
     }
 }
 
-long BenchProcess::residentKilobytes() const {
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+namespace {
+
+// A number from the child's /proc status, by its label ("VmRSS:"); 0 when
+// it cannot be read.
+long statusNumber(pid_t pid, const std::string& label) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.rfind(label, 0) == 0) {
+            return std::strtol(line.c_str() + label.size(), nullptr, 10);
         }
     }
     return 0;
+}
+
+}  // namespace
+
+long BenchProcess::residentKilobytes() const {
+    return statusNumber(pid_, "VmRSS:");
+}
+
+long BenchProcess::threadCount() const {
+    return statusNumber(pid_, "Threads:");
 }
 
 std::vector<std::string> BenchProcess::mappedLibraries() const {

@@ -24,6 +24,8 @@ public:
     bool waitForLine(const std::string& text);
     // VmRSS from /proc in kilobytes; 0 when it cannot be read.
     long residentKilobytes() const;
+    // Its threads, from /proc; 0 when they cannot be read.
+    long threadCount() const;
     // The shared libraries mapped into the child, by path.
     std::vector<std::string> mappedLibraries() const;
 
