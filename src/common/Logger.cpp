@@ -105,12 +105,9 @@ void logLine(LogLevel level, std::string_view text) {
     std::string line = formatLogLine(static_cast<std::int64_t>(now), level, text);
     line.push_back('\n');
 
-    // Standard error is unbuffered and locked by the C library, so each line
-    // goes out whole in one write; the mutex guards the file and its size
-    // alone, and request threads wait on it half as long.
-    writeLine(stderr, line);
     LogState& s = state();
     std::lock_guard lock(s.mutex);
+    writeLine(stderr, line);
     if (s.file != nullptr && s.size > 0 && s.size + line.size() > s.maxBytes) {
         rotate(s);
     }
