@@ -51,10 +51,9 @@ class UpdateInstaller;
 // settings, engine, signer, the Java bridge, signing session, job store, the
 // GUI-thread pickers, the local API server (listening once the constructor
 // returns), the main window's holder (the window is made when first shown),
-// the tray icon, the update checker, the
-// update installer and the uninstaller. They are destroyed in the reverse
-// order, after shutDown, so the server's threads are joined before anything
-// they point to goes.
+// the tray icon, the update checker, the update installer and the
+// uninstaller. They are destroyed in the reverse order, after shutDown, so
+// the server's threads are joined before anything they point to goes.
 class AgentRuntime {
 public:
     // Throws when the per-user settings folder cannot be made. instance is

@@ -13,9 +13,9 @@ class UpdateInstaller;
 
 // How start-up wires the updates into the desktop program: a newer version
 // shows the window's banner (once the window is made, if it is not yet) and
-// names itself in the tray's tooltip; the
-// banner's button starts the installer; a package handed off ends the agent
-// 500 ms later; an installer failure is logged and shown in the banner.
+// names itself in the tray's tooltip; the banner's button starts the
+// installer; a package handed off ends the agent 500 ms later; an installer
+// failure is logged and shown in the banner.
 void connectUpdates(UpdateChecker& checker, UpdateInstaller& installer, ui::LazyMainWindow& window,
                     ui::TrayIcon& tray);
 
