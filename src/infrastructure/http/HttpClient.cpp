@@ -147,7 +147,7 @@ HttpClient::HttpClient(HttpClientOptions options) : impl_(std::make_unique<Impl>
     curl_easy_setopt(h, CURLOPT_USERAGENT, o.userAgent.c_str());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, o.followRedirects ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, static_cast<long>(o.maxRedirects));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(o.timeoutSeconds));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(o.timeout.count()));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, o.verifyTls ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, o.verifyTls ? 2L : 0L);
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
@@ -203,7 +203,7 @@ std::unique_ptr<HttpClient> HttpClient::forCloud() {
     HttpClientOptions options;
     options.userAgent = "VezoRodarC/0.1 (+" + std::string(AgencyEndpoints::kMakerWebDomain) + ")";
     options.followRedirects = true;
-    options.timeoutSeconds = 10;
+    options.timeout = std::chrono::seconds(10);
     // Its replies are small JSON documents.
     options.maxBodyBytes = 1024 * 1024;
     return create(std::move(options));
@@ -250,7 +250,7 @@ HttpResponse HttpClient::getFresh(const std::string& url, const HttpHeaders& hea
         curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 0L);
         curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 0L);
         curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 1L);
-        curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(impl_->options.timeoutSeconds));
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(impl_->options.timeout.count()));
     }
     return response;
 }
