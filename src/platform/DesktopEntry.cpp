@@ -14,7 +14,8 @@ namespace velk::platform {
 namespace {
 
 // Characters that the Desktop Entry Specification reserves in an Exec
-// argument, and a carriage return and parentheses, which a shell would read.
+// argument, and besides them a carriage return and parentheses, which shells
+// also read specially.
 constexpr std::string_view kNeedsQuoting = " \t\n\r\"'\\><~|&;$*?#`()";
 
 // A '%' is doubled, quoted or not, so no part of a path is read as a field
