@@ -248,7 +248,7 @@ void MainWindow::buildUi() {
     root->addWidget(details);
 
     // Set before its signal is connected, so that no handler runs for it.
-    autoStartBox_ = new QCheckBox(tr("Стартирай с Windows"), central);
+    autoStartBox_ = new QCheckBox(tr("Стартирай при влизане в системата"), central);
     autoStartBox_->setObjectName(QStringLiteral("autoStartBox"));
     autoStartBox_->setChecked(platform::AutoStart::isEnabled());
     root->addWidget(autoStartBox_);

@@ -149,8 +149,10 @@ TEST_F(VatJavaOperationsTest, ValidationWithoutJavaBridgeOrLogin) {
         EXPECT_EQ(typed["status"], "java_missing");
         ASSERT_EQ(result_.rows.size(), 1u);
         EXPECT_EQ(result_.rows[0][0], "java");
-        EXPECT_THAT(result_.rows[0][1], HasSubstr("За валидация на ДДС файлове е нужна Java"));
-        EXPECT_THAT(result_.rows[0][1], HasSubstr(kOpenJdk11InstallerUrl));
+        EXPECT_EQ(result_.rows[0][1],
+                  "За валидация на ДДС файлове е нужна Java (Java 11 или по-нова). Инсталирайте пакета "
+                  "default-jre (sudo apt install default-jre). След инсталацията рестартирайте ВЕЛК агента и "
+                  "опитайте отново.");
         EXPECT_EQ(loginRequests(), 0u);
     }
 
@@ -235,9 +237,10 @@ TEST_F(VatJavaOperationsTest, ReturnStopsBeforeJavaAndThePortal) {
         const ScopedJavaFinder noJava([] { return std::nullopt; });
         test::LogCapture log;
         result = file(folder);
-        EXPECT_THAT(result.errorMessage, HasSubstr("За подаване на ДДС декларация е нужна Java"));
-        EXPECT_THAT(result.errorMessage,
-                    HasSubstr(" След инсталацията рестартирайте ВЕЛК агента и опитайте отново."));
+        EXPECT_EQ(result.errorMessage,
+                  "За подаване на ДДС декларация е нужна Java (Java 11 или по-нова). Инсталирайте пакета "
+                  "default-jre (sudo apt install default-jre). След инсталацията рестартирайте ВЕЛК агента и "
+                  "опитайте отново.");
         EXPECT_EQ(log.count("WARN", "VAT submit: Java not found on system"), 1);
     }
     EXPECT_EQ(loginRequests(), 0u);

@@ -35,10 +35,8 @@ constexpr const char* kNotConfirmed =
     "портала на НАП дали декларацията е приета.";
 
 std::string javaMissingMessage() {
-    return std::string(
-               "За подаване на ДДС декларация е нужна Java (Java 11 или по-нова). Изтеглете и "
-               "инсталирайте Microsoft OpenJDK 11 от: ") +
-           kOpenJdk11InstallerUrl + " След инсталацията рестартирайте ВЕЛК агента и опитайте отново.";
+    return std::string("За подаване на ДДС декларация е нужна Java (Java 11 или по-нова). ") +
+           kJavaPackageAdvice;
 }
 
 void logProgress(const std::string& prefix, const std::string& text) {
