@@ -168,6 +168,10 @@ TEST_F(NapRestApiClientTest, AnswersMapToResults) {
          "warning", "D1"},
         {"no documentId", Reply::json(200, R"({"errorMessage":"Грешен файл"})"), false, "Грешен файл", ""},
         {"an array", Reply::json(200, "[1,2]"), false, "", ""},
+        // Only text or a number names a document.
+        {"documentId false", Reply::json(200, R"({"documentId":false,"entryNumber":"E-1"})"), false, "", ""},
+        {"documentId an object", Reply::json(200, R"({"documentId":{}})"), false, "", ""},
+        {"documentId an array", Reply::json(200, R"({"documentId":[],"errorMessage":"x"})"), false, "x", ""},
         {"not JSON", Reply::text(200, "<html>ok</html>"), false, "json parse: ", ""},
         {"JSON with trailing text", Reply::json(200, R"({"documentId":1} x)"), false, "json parse: ", ""},
         // Every JSON failure reads as a parse failure; none leaves the client.
