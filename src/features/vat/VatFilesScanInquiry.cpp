@@ -224,7 +224,7 @@ operations::InquiryResult VatFilesScanInquiry::run(infra::portal::NapSession* /*
         // The root last, after everything below it.
         state.visit(root);
         if (!state.listingError.empty()) {
-            logLine(LogLevel::Warn, "Vat: iter error: " + state.listingError);
+            logLine(LogLevel::Warn, "Vat: iter error: " + escapeControlBytes(state.listingError));
             return finishScanResult(result, state.scanned, state.matched, "error", state.listingError);
         }
     } catch (const std::exception& e) {

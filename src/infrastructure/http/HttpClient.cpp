@@ -4,6 +4,7 @@
 
 #include "common/AgencyEndpoints.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "infrastructure/http/ClientCertificate.h"
 #include "infrastructure/http/CurlPtr.h"
 #include "infrastructure/http/TransportOverrides.h"
@@ -42,7 +43,8 @@ int curlDebugLine(CURL*, curl_infotype type, char* data, std::size_t size, void*
         text.pop_back();
     }
     if (!text.empty()) {
-        logLine(LogLevel::Info, "curl: " + maskCookieValue(std::move(text)));
+        // Names cookies and certificates the servers chose.
+        logLine(LogLevel::Info, "curl: " + escapeControlBytes(maskCookieValue(std::move(text))));
     }
     return 0;
 }
