@@ -189,8 +189,8 @@ TEST_F(JnlpDownloaderTest, AnInstallationOfPartOfTheClient) {
         agency_.portal().on("GET", "/ls/native/vatclient-win-x86_64.jar",
                             Reply::text(200, test::TestZip{{entry}}.bytes()));
     };
-    const std::vector<std::string> searchAndDownload = {"Търсене на Java…",
-                                                        "Сваляне на ZezizUR библиотеките от НАП…"};
+    const std::vector<std::string> downloadedAndDone = {"Търсене на Java…",
+                                                        "Сваляне на ZezizUR библиотеките от НАП…", "Готово."};
     const std::vector<std::string> upToExtraction = {
         "Търсене на Java…", "Сваляне на ZezizUR библиотеките от НАП…", "Извличане на native библиотека…"};
     const std::vector<std::string> allJars = {target("VATClientService.jar"), target("SignerService.jar"),
@@ -199,7 +199,7 @@ TEST_F(JnlpDownloaderTest, AnInstallationOfPartOfTheClient) {
         {"a JAR missing beside the library",
          [&] { putClient(false, true); },
          true,
-         {"Търсене на Java…", "Сваляне на ZezizUR библиотеките от НАП…", "Готово."},
+         downloadedAndDone,
          {{"WARN", "Missing JAR: SignerService.jar"}},
          allJars},
         {"a JAR still missing after the download",
@@ -208,7 +208,7 @@ TEST_F(JnlpDownloaderTest, AnInstallationOfPartOfTheClient) {
              agency_.portal().on("GET", "/ls/SignerService.jar", Reply::text(404, "missing"));
          },
          true,
-         {"Търсене на Java…", "Сваляне на ZezizUR библиотеките от НАП…", "Готово."},
+         downloadedAndDone,
          {{"WARN", "Missing JAR: SignerService.jar"},
           {"WARN", "Still missing after download: " + target("SignerService.jar")}},
          {target("VATClientService.jar"), target("LSManager.jar")}},
