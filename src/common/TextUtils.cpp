@@ -204,10 +204,25 @@ std::string utf8SafePrefix(std::string_view text, std::size_t maxBytes) {
     if (text.size() <= maxBytes) {
         return std::string(text);
     }
+    // Hold back the start of a character that needs more bytes than remain
+    // before the limit; it begins in the last three bytes at most. Every other
+    // byte stays, a stray continuation byte too, so a cut text is never more
+    // than three bytes short of the limit.
     std::size_t cut = maxBytes;
-    // Step back over continuation bytes so the cut lands before a lead byte.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-        --cut;
+    for (std::size_t back = 1; back <= 3 && back <= maxBytes; ++back) {
+        const auto byte = static_cast<unsigned char>(text[maxBytes - back]);
+        if ((byte & 0xC0) == 0x80) {
+            continue;
+        }
+        const std::size_t length = byte >= 0xF5   ? 1
+                                   : byte >= 0xF0 ? 4
+                                   : byte >= 0xE0 ? 3
+                                   : byte >= 0xC2 ? 2
+                                                  : 1;
+        if (length > back) {
+            cut = maxBytes - back;
+        }
+        break;
     }
     return std::string(text.substr(0, cut));
 }

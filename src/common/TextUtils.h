@@ -30,7 +30,8 @@ std::string_view trimView(std::string_view text);
 std::string trim(std::string_view text);
 
 // The longest prefix of at most maxBytes bytes that does not cut a UTF-8
-// character in two.
+// character in two: only the first bytes of a character that the limit cuts
+// are left out (three at most); any other byte, ill-formed or not, stays.
 std::string utf8SafePrefix(std::string_view text, std::size_t maxBytes);
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or

@@ -140,6 +140,33 @@ TEST(Utf8SafePrefix, NeverCutsACharacter) {
     EXPECT_EQ(utf8SafePrefix("abc", 2), "ab");
 }
 
+// Only the start of the character that the limit cuts is left out: a whole
+// character before the cut stays, also beside stray continuation bytes.
+TEST(Utf8SafePrefix, LeavesOutOnlyTheCutCharactersStart) {
+    struct Case {
+        std::string text;
+        std::size_t max;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"ab" + bytes({0x80}), 2, "ab"},
+        {"abc" + bytes({0x80, 0x80}), 4, "abc" + bytes({0x80})},
+        {"SIGN:QUJD" + bytes({0xBF}) + "RA==", 9, "SIGN:QUJD"},
+        {bytes({0x80, 0x80, 0x80, 0x80}), 2, bytes({0x80, 0x80})},
+        {"x𝄞y", 1, "x"},
+        {"x𝄞y", 2, "x"},
+        {"x𝄞y", 4, "x"},
+        {"x𝄞y", 5, "x𝄞"},
+        {"a€" + bytes({0x80}), 4, "a€"},
+        {bytes({0xC3}) + "ab", 2, bytes({0xC3}) + "a"},  // a lead byte alone is no character
+        {bytes({0xFF, 0xFE}) + "ab", 1, bytes({0xFF})},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("row " + std::to_string(i));
+        EXPECT_EQ(utf8SafePrefix(cases[i].text, cases[i].max), cases[i].expected);
+    }
+}
+
 TEST(Utf8Validity, RejectsIllFormedSequencesAndReplacesThem) {
     const std::string fffd = bytes({0xEF, 0xBF, 0xBD});
     struct Case {
