@@ -5,6 +5,7 @@
 #include <openssl/rsa.h>
 
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "platform/ProviderPinCache.h"
 #include "platform/SecureWipe.h"
 
@@ -106,7 +107,11 @@ std::uint32_t StoreKey::unlock() {
     }
     if (!pinProtected_) {
         key_ = readKey(p12.get(), "");
-        return key_ && keyMatchesCompanion() ? kStatusOk : kNteBadKeyset;
+        if (!key_ || !keyMatchesCompanion()) {
+            key_.reset();
+            return kNteBadKeyset;
+        }
+        return kStatusOk;
     }
 
     const std::string id = certificateId();
@@ -155,8 +160,10 @@ bool StoreKey::keyMatchesCompanion() const {
     const bool matches = cert && X509_check_private_key(cert.get(), key_.get()) == 1;
     ERR_clear_error();
     if (!matches) {
-        core::logLine(core::LogLevel::Warn, "CertStore: " + certificate_.companionPath +
-                                                " is not the certificate of the key in " + certificate_.path);
+        core::logLine(core::LogLevel::Warn,
+                      "CertStore: " + core::escapeControlBytes(certificate_.companionPath) +
+                          " is not the certificate of the key in " +
+                          core::escapeControlBytes(certificate_.path));
     }
     return matches;
 }
