@@ -124,9 +124,29 @@ TEST_F(LoginFlowTest, FailuresLeaveAReasonForTheUser) {
          [&] { login_.on("GET", "/auth/login/qes", Reply::text(200, "").after(30s)); }, timeout,
          "LoginFlow: qes mTLS: " + timeout},
         // libcurl loads the client key for every TLS connection of the client,
-        // so a refused PIN already stops the first request.
+        // so a refused PIN already stops the first request. The key's PIN is
+        // asked as a token's is, and worded the same when refused.
         {"key refuses the cached PIN", [&] { ProviderPinCache::remember(certificateId_, "0000"); },
-         kSmartCardHint + certProblem + ")", "LoginFlow: entrypoint: " + certProblem},
+         "Грешен PIN код.", "LoginFlow: entrypoint: " + certProblem},
+        {"key refuses the PIN typed",
+         [&] {
+             ProviderPinCache::clear();
+             ProviderPinCache::setPrompt([](const platform::PinRequest&) {
+                 return platform::PinAnswer{platform::kStatusOk, "0000"};
+             });
+         },
+         "Грешен PIN код.", "LoginFlow: entrypoint: " + certProblem},
+        {"PIN prompt cancelled", [&] { ProviderPinCache::clear(); }, "Подписването беше отказано.",
+         "LoginFlow: entrypoint: " + certProblem},
+        // Only at the login host: the key was there for the portal.
+        {"PIN prompt cancelled at the login host",
+         [&] {
+             portal_.on("GET", "/auth/entrypoint", [](const test::RecordedRequest&) {
+                 ProviderPinCache::clear();
+                 return Reply::text(200, "");
+             });
+         },
+         "Подписването беше отказано.", "LoginFlow: qes mTLS: " + certProblem},
     };
     for (const Case& c : cases) {
         agency_.script();
@@ -141,6 +161,7 @@ TEST_F(LoginFlowTest, FailuresLeaveAReasonForTheUser) {
         EXPECT_EQ(flow.error(), c.error) << c.name;
         EXPECT_EQ(log.count("ERROR", c.logged), 1) << c.name;
         EXPECT_EQ(log.count("INFO", "LoginFlow: QES login succeeded"), 0) << c.name;
+        ProviderPinCache::setPrompt({});
     }
 }
 

@@ -104,6 +104,8 @@ struct HttpClient::Impl {
     TransportOverrides transport;
     std::unique_ptr<ClientCertificate> clientCertificate;
     std::atomic<bool> cancelled{false};
+    // Of the last transfer.
+    KeyPinRefusal keyPinRefusal = KeyPinRefusal::None;
 
     ~Impl() {
         // Close the handle first: libcurl writes the cookie file on cleanup.
@@ -117,11 +119,15 @@ struct HttpClient::Impl {
         if (cancelled.load()) {
             return CURLE_ABORTED_BY_CALLBACK;
         }
+        keyPinRefusal = KeyPinRefusal::None;
         curl_easy_setopt(handle.get(), CURLOPT_HTTPHEADER, headers.get());
         if (clientCertificate) {
-            clientCertificate->beforeTransfer(handle.get());
+            keyPinRefusal = clientCertificate->beforeTransfer(handle.get());
         }
-        const CURLcode rc = curl_easy_perform(handle.get());
+        // A key that cannot be unlocked fails the handshake anyway; nothing
+        // is sent.
+        const CURLcode rc =
+            keyPinRefusal == KeyPinRefusal::None ? curl_easy_perform(handle.get()) : CURLE_SSL_CERTPROBLEM;
         if (clientCertificate) {
             clientCertificate->afterTransfer(handle.get());
         }
@@ -227,6 +233,7 @@ HttpResponse HttpClient::get(const std::string& url, const HttpHeaders& headers)
     const CURLcode rc = impl_->perform(headerList(headers));
     if (rc != CURLE_OK) {
         response.error = curl_easy_strerror(rc);
+        response.keyPinRefusal = impl_->keyPinRefusal;
         return response;
     }
     long status = 0;
@@ -285,6 +292,7 @@ HttpResponse HttpClient::post(const std::string& url, std::string_view body, con
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
     if (rc != CURLE_OK) {
         response.error = curl_easy_strerror(rc);
+        response.keyPinRefusal = impl_->keyPinRefusal;
         return response;
     }
     long status = 0;

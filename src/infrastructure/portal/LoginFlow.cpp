@@ -7,6 +7,8 @@
 #include "common/Logger.h"
 #include "common/TextUtils.h"
 #include "infrastructure/portal/PortalHeaders.h"
+#include "infrastructure/signing/InvalidPinException.h"
+#include "infrastructure/signing/SigningCancelledException.h"
 #include "platform/SecureWipe.h"
 
 namespace velk::core::infra::portal {
@@ -60,6 +62,21 @@ std::string maskedCookieList(const std::string& jar) {
     return out;
 }
 
+// The user's words for a failed transfer: a refused PIN or a cancelled PIN
+// prompt of the certificate's key as the signer words them (libcurl's text
+// only speaks of the local certificate), anything else as friendlyError does.
+std::string failureText(const http::HttpResponse& response) {
+    switch (response.keyPinRefusal) {
+        case http::KeyPinRefusal::WrongPin:
+            return signing::InvalidPinException().what();
+        case http::KeyPinRefusal::Cancelled:
+            return signing::SigningCancelledException().what();
+        case http::KeyPinRefusal::None:
+            break;
+    }
+    return LoginFlow::friendlyError(response.error);
+}
+
 }  // namespace
 
 LoginFlow::LoginFlow(http::HttpClient* http, signing::ISigner* signer, std::string certificateId,
@@ -78,13 +95,13 @@ bool LoginFlow::run() {
     // nothing: only their redirects and cookies matter.
     const http::HttpResponse entry = http_->get(entryPointUrl(), {});
     if (!entry.error.empty()) {
-        error_ = friendlyError(entry.error);
+        error_ = failureText(entry);
         logLine(LogLevel::Error, "LoginFlow: entrypoint: " + escapeControlBytes(entry.error));
         return false;
     }
     const http::HttpResponse qes = http_->get(qesLoginUrl(), {});
     if (!qes.error.empty()) {
-        error_ = friendlyError(qes.error);
+        error_ = failureText(qes);
         logLine(LogLevel::Error, "LoginFlow: qes mTLS: " + escapeControlBytes(qes.error));
         return false;
     }
