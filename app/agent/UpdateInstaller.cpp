@@ -6,7 +6,6 @@
 #include <QUrl>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 

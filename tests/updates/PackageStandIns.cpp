@@ -36,10 +36,12 @@ std::string recording(const std::string& path, const std::string& what) {
 
 PackageStandIns::PackageStandIns(std::string folder) : folder_(std::move(folder)) {
     std::filesystem::create_directories(bin());
-    for (const char* tool : {"sleep", "rm", "cp", "mv"}) {
+    for (const char* tool : {"rm", "cp", "mv"}) {
         std::filesystem::create_symlink(std::string("/bin/") + tool, bin() + "/" + tool);
     }
-    oldAgent_.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+    // The shell sleeps only while it waits for the old agent.
+    writeScript(bin() + "/sleep", "echo waiting >> '" + record("waits") + "'\nexec /bin/sleep \"$@\"\n");
+    oldAgent_.start(QStringLiteral("/bin/sleep"), {QStringLiteral("600")});
     if (!oldAgent_.waitForStarted(30'000)) {
         throw std::runtime_error("the stand-in old agent (sleep) did not start");
     }
@@ -98,6 +100,11 @@ std::string PackageStandIns::packageSeen() const {
 
 bool PackageStandIns::waitForAgent() const {
     return pollUntil([this] { return std::filesystem::exists(record("agent")); },
+                     [] { std::this_thread::sleep_for(10ms); });
+}
+
+bool PackageStandIns::waitUntilTheShellWaits() const {
+    return pollUntil([this] { return std::filesystem::exists(record("waits")); },
                      [] { std::this_thread::sleep_for(10ms); });
 }
 

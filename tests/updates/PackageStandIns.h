@@ -43,6 +43,9 @@ public:
     // The bytes of the package file apt-get was given, as it saw them.
     std::string packageSeen() const;
 
+    // Waits (with a deadline) until a shell sleeps in its wait for the old
+    // agent.
+    [[nodiscard]] bool waitUntilTheShellWaits() const;
     // Waits (with a deadline) until the agent has recorded its start.
     [[nodiscard]] bool waitForAgent() const;
     // Ends the old agent and waits (with a deadline) until the agent has

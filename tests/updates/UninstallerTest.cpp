@@ -126,7 +126,8 @@ protected:
     PackageStandIns standIns{dir.sub("stand-ins")};
     ScopedEnv data{"XDG_DATA_HOME", dir.sub("it's my $HOME/data")};
     ScopedEnv config{"XDG_CONFIG_HOME", dir.sub("it's my $HOME/config")};
-    ScopedEnv path{"PATH", bin() + ":/usr/bin:/bin"};
+    // No system folder: a shell that outlives the test finds no real pkexec.
+    ScopedEnv path{"PATH", bin() + ":" + standIns.bin()};
 };
 
 TEST(UninstallCommand, RemovesThePackageThenTheQuotedUserEntriesOrStartsTheAgentAgain) {
@@ -172,6 +173,7 @@ TEST_F(UninstallerTest, ARemovalThatFailsKeepsTheUsersEntriesAndStartsTheAgentAg
     for (const int code : {126, 100}) {
         SCOPED_TRACE(code);
         PackageStandIns again(dir.sub("again-" + std::to_string(code)));
+        const ScopedEnv withAgain("PATH", bin() + ":" + again.bin());
         pkexecAnswers(code);
         std::filesystem::remove(record());
         Uninstaller uninstaller(again.restart());
@@ -180,6 +182,7 @@ TEST_F(UninstallerTest, ARemovalThatFailsKeepsTheUsersEntriesAndStartsTheAgentAg
                               [] { std::this_thread::sleep_for(10ms); }))
             << "the shell never ran pkexec";
         // The old agent still runs: the shell waits for it.
+        ASSERT_TRUE(again.waitUntilTheShellWaits()) << "the shell does not wait for the old agent";
         EXPECT_TRUE(again.agentRun().empty());
         again.endOldAgent();
         removalRun();

@@ -206,6 +206,7 @@ TEST_F(UpdateInstallerTest, ThePackageIsInstalledByAShellThatStartsTheAgentAgain
         EXPECT_EQ(name.substr(14), "-Велк Агент 0.2.0.deb");
 
         // The old agent still runs: the shell waits for it.
+        ASSERT_TRUE(shellTools.waitUntilTheShellWaits()) << "the shell does not wait for the old agent";
         EXPECT_TRUE(shellTools.agentRun().empty());
         shellTools.endOldAgent();
         ASSERT_TRUE(shellTools.waitForAgent()) << "the agent was not started again";
