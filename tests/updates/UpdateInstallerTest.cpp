@@ -298,6 +298,9 @@ std::int64_t peakResidentBytes() {
 // The package is written as it arrives: downloading one several times
 // larger than the margin leaves the process's peak memory within it.
 TEST_F(UpdateInstallerTest, ALargePackageIsNeverHeldInMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer keeps freed memory resident: the peak says nothing here";
+#endif
     constexpr std::size_t kPackage = 32 * 1024 * 1024;
     constexpr std::int64_t kMargin = 8 * 1024 * 1024;
     const std::string head = debianPackage(0);
