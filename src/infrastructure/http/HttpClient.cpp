@@ -55,6 +55,13 @@ std::size_t appendToBody(char* data, std::size_t size, std::size_t count, void* 
     return bytes;
 }
 
+std::size_t toSink(char* data, std::size_t size, std::size_t count, void* userdata) {
+    const std::size_t bytes = size * count;
+    const auto& sink = *static_cast<const HttpClient::BodySink*>(userdata);
+    // Any other count than the one handed in fails the transfer.
+    return sink(std::string_view(data, bytes)) ? bytes : 0;
+}
+
 std::size_t appendToBytes(char* data, std::size_t size, std::size_t count, void* userdata) {
     const std::size_t bytes = size * count;
     auto* out = static_cast<std::vector<std::uint8_t>*>(userdata);
@@ -158,6 +165,8 @@ HttpClient::HttpClient(HttpClientOptions options) : impl_(std::make_unique<Impl>
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(o.timeout.count()));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, o.verifyTls ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, o.verifyTls ? 2L : 0L);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, o.protocols.c_str());
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, o.protocols.c_str());
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, curlDebugLine);
     curl_easy_setopt(h, CURLOPT_DEBUGDATA, impl_.get());
@@ -341,6 +350,35 @@ std::vector<std::uint8_t> HttpClient::getBytes(const std::string& url, const Htt
         bytes.clear();
     }
     return bytes;
+}
+
+HttpResponse HttpClient::getStreamed(const std::string& url, const HttpHeaders& headers,
+                                     const BodySink& sink) {
+    HttpResponse response;
+    CURL* h = impl_->handle.get();
+    if (h == nullptr) {
+        response.error = kNoHandle;
+        return response;
+    }
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, toSink);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, collectHeaderLine);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &response.headers);
+    const CURLcode rc = impl_->perform(headerList(headers));
+    if (rc != CURLE_OK) {
+        response.error = curl_easy_strerror(rc);
+    }
+    // The caller tells an error page from a body it stopped by the status.
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    response.status = static_cast<std::int32_t>(status);
+    return response;
+}
+
+bool HttpClient::refusedProtocol(const HttpResponse& response) {
+    return response.error == curl_easy_strerror(CURLE_UNSUPPORTED_PROTOCOL);
 }
 
 std::string HttpClient::cookieList() const {

@@ -26,6 +26,10 @@ struct HttpClientOptions {
     // The largest body accepted; a longer one ends the transfer as failed.
     // 0: no limit.
     std::int64_t maxBodyBytes = 0;
+    // The URL schemes reached, for the first URL and for every redirect, as
+    // libcurl lists them ("http,https"). libcurl alone would also speak
+    // file, gopher, ftp and more, wherever a URL or a Location points.
+    std::string protocols = "http,https";
 };
 
 }  // namespace velk::core::infra::http
