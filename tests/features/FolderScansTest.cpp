@@ -246,6 +246,7 @@ TEST_F(FolderScansTest, APipeNamedLikeADeclarationDoesNotHoldTheScan) {
         const std::string real = writeMatch(kind, "a");
         test::makeFifo(fs::path(root()) / "b" / kind.fileName);
         const json typed = runInChild(kind, march());
+        ASSERT_TRUE(typed.contains("status"));
         EXPECT_EQ(typed["status"], "ok");
         EXPECT_EQ(typed["totalMatched"], 1);
         EXPECT_EQ(paths(typed), std::vector<std::string>{real});
