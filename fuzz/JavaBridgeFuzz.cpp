@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "LogLineCheck.h"
 #include "common/TextUtils.h"
 #include "infrastructure/java/BridgeLimits.h"
 #include "infrastructure/java/BridgeText.h"
@@ -95,8 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         VELK_FUZZ_CHECK(result.size() <= 3 * kMaxResultTextBytes);
         VELK_FUZZ_CHECK(isValidUtf8(result));
         const std::string log = logText(stream);
-        VELK_FUZZ_CHECK(isValidUtf8(log));
-        VELK_FUZZ_CHECK(std::none_of(log.begin(), log.end(), [](char c) { return c == '\n' || c == '\r'; }));
+        VELK_FUZZ_CHECK(velk::fuzz::staysOneLogLine(log));
     });
     return 0;
 }

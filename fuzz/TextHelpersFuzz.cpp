@@ -1,5 +1,6 @@
 // The text helpers that outside bytes pass through: windows-1251 to UTF-8,
-// base64 both ways, the UTF-8-safe cut and the repair to valid UTF-8.
+// base64 both ways, the UTF-8-safe cut, the repair to valid UTF-8 and the
+// escaping for the log.
 
 #include <algorithm>
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "LogLineCheck.h"
 #include "common/TextUtils.h"
 
 using namespace velk::core;
@@ -51,12 +53,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             VELK_FUZZ_CHECK(!valid || limit < bytes.size() || cut.size() == bytes.size());
         }
 
-        // The log escaping leaves no control byte behind.
+        // The log escaping leaves nothing that ends or fakes a line, and
+        // leaves text that holds nothing of the kind as it is.
         const std::string escaped = escapeControlBytes(bytes);
-        for (const char c : escaped) {
-            const auto u = static_cast<unsigned char>(c);
-            VELK_FUZZ_CHECK(u >= 0x20 && u != 0x7F);
-        }
+        VELK_FUZZ_CHECK(velk::fuzz::staysOneLogLine(escaped));
+        VELK_FUZZ_CHECK(!velk::fuzz::staysOneLogLine(bytes) || escaped == bytes);
+        VELK_FUZZ_CHECK(escaped.size() <= 4 * bytes.size());
         const std::string encodedForUrl = percentEncode(bytes);
         VELK_FUZZ_CHECK(encodedForUrl.find_first_of("&=?/#+ ") == std::string::npos);
     });

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <string_view>
 
+#include "common/TextUtils.h"
+
 namespace velk::agent {
 
 namespace {
 
 constexpr std::string_view kSchemePrefix = "vezorodar://";
+constexpr std::string_view kScheme = "vezorodar:";
 
 }  // namespace
 
@@ -15,8 +18,13 @@ bool isProtocolLink(const std::string& arg) {
     return arg.starts_with(kSchemePrefix);
 }
 
+bool isSchemeLink(const std::string& arg) {
+    return arg.size() >= kScheme.size() &&
+           core::iequalsAscii(std::string_view(arg).substr(0, kScheme.size()), kScheme);
+}
+
 bool shouldAskForWindow(const std::vector<std::string>& args) {
-    return std::none_of(args.begin(), args.end(), isProtocolLink) &&
+    return std::none_of(args.begin(), args.end(), isSchemeLink) &&
            std::find(args.begin(), args.end(), "--silent") == args.end();
 }
 

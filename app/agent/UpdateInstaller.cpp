@@ -32,7 +32,7 @@ std::unique_ptr<HttpClient> downloadClient() {
     options.userAgent = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36";
     options.followRedirects = true;
     options.maxRedirects = 10;
-    options.timeoutSeconds = 600;
+    options.timeout = std::chrono::seconds(600);
     options.verifyTls = true;
     options.maxBodyBytes = UpdateInstaller::kMaxPackageBytes;
     return HttpClient::create(std::move(options));

@@ -294,14 +294,38 @@ std::string escapeControlBytes(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
+    const auto appendHex = [&out](unsigned char byte) {
+        out.push_back(kHex[byte >> 4]);
+        out.push_back(kHex[byte & 0xF]);
+    };
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t consumed = 0;
+        const std::size_t length = utf8CharLength(text, pos, consumed);
+        const auto lead = static_cast<unsigned char>(text[pos]);
+        if (length == 0) {
+            // A stray byte: a reader that takes it for Latin-1 would see a
+            // line break in 0x85, so no byte outside a character passes.
             out += "\\x";
-            out.push_back(kHex[byte >> 4]);
-            out.push_back(kHex[byte & 0xF]);
+            appendHex(lead);
+            pos += 1;
+            continue;
+        }
+        const std::string_view character = text.substr(pos, length);
+        pos += length;
+        if (length == 1 && (lead < 0x20 || lead == 0x7F)) {
+            out += "\\x";
+            appendHex(lead);
+        } else if (length == 2 && lead == 0xC2 && static_cast<unsigned char>(character[1]) <= 0x9F) {
+            // U+0080-U+009F (C2 80 - C2 9F), NEL among them: told by the
+            // whole character, never by a byte 0x80-0x9F, which sits inside
+            // every Cyrillic letter.
+            out += "\\u00";
+            appendHex(static_cast<unsigned char>(character[1]));
+        } else if (character == "\xE2\x80\xA8" || character == "\xE2\x80\xA9") {
+            out += character[2] == '\xA8' ? "\\u2028" : "\\u2029";
         } else {
-            out.push_back(c);
+            out.append(character);
         }
     }
     return out;

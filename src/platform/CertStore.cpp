@@ -14,6 +14,7 @@
 
 #include "common/JsonUtils.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "platform/AppPaths.h"
 #include "platform/OpenSslPtr.h"
 
@@ -147,7 +148,9 @@ KeyProviderInfo readSidecar(const std::filesystem::path& p12Path) {
         info.keyApi = doc.value("keyApi", std::string("ncrypt")) == "capi" ? KeyApi::Capi : KeyApi::NCrypt;
         info.pinProtected = doc.value("pinProtected", false);
     } catch (const nlohmann::json::exception& e) {
-        logLine(LogLevel::Warn, "CertStore: ignoring malformed " + sidecar.string() + ": " + e.what());
+        logLine(LogLevel::Warn, "CertStore: ignoring malformed " +
+                                    core::escapeControlBytes(sidecar.string()) + ": " +
+                                    core::escapeControlBytes(e.what()));
         return KeyProviderInfo{CertStore::kSoftwareProvider, KeyApi::NCrypt, false};
     }
     return info;
@@ -157,20 +160,21 @@ std::optional<StoreCertificate> readEntry(const std::filesystem::path& path) {
     StoreCertificate entry;
     entry.path = path.string();
     if (!readFile(path, entry.pkcs12)) {
-        logLine(LogLevel::Warn, "CertStore: cannot read " + entry.path);
+        logLine(LogLevel::Warn, "CertStore: cannot read " + core::escapeControlBytes(entry.path));
         return std::nullopt;
     }
     const unsigned char* p = entry.pkcs12.data();
     Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(entry.pkcs12.size())));
     if (!p12) {
-        logLine(LogLevel::Warn, "CertStore: not a PKCS#12 file: " + entry.path);
+        logLine(LogLevel::Warn, "CertStore: not a PKCS#12 file: " + core::escapeControlBytes(entry.path));
         return std::nullopt;
     }
     const KeyProviderInfo provider = readSidecar(path);
     const Pkcs12Contents contents = readContents(p12.get(), provider.pinProtected);
     X509* cert = entityCertificate(contents);
     if (cert == nullptr) {
-        logLine(LogLevel::Warn, "CertStore: no readable certificate in " + entry.path);
+        logLine(LogLevel::Warn,
+                "CertStore: no readable certificate in " + core::escapeControlBytes(entry.path));
         return std::nullopt;
     }
     const int len = i2d_X509(cert, nullptr);

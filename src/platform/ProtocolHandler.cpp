@@ -208,6 +208,13 @@ bool ProtocolHandler::registerHandler(const std::string& executablePath) {
         logLine(LogLevel::Error, "ProtocolHandler::registerHandler: empty executable path");
         return false;
     }
+    const std::optional<std::string> program = desktopEntryProgram(executablePath);
+    if (!program) {
+        logLine(LogLevel::Error, "ProtocolHandler::registerHandler: links cannot reach the agent from " +
+                                     core::escapeControlBytes(executablePath) +
+                                     ": the desktop refuses a program path with '%'");
+        return false;
+    }
     const std::string entry = entryPath();
     const std::string mimeApps = mimeAppsPath();
     if (entry.empty() || mimeApps.empty()) {
@@ -215,7 +222,7 @@ bool ProtocolHandler::registerHandler(const std::string& executablePath) {
                 "ProtocolHandler::registerHandler: no per-user data or configuration folder");
         return false;
     }
-    if (const int rc = writeDesktopIntegrationFile(entry, entryText(executablePath)); rc != 0) {
+    if (const int rc = writeDesktopIntegrationFile(entry, entryText(*program)); rc != 0) {
         logWriteFailure(entry, rc);
         return false;
     }

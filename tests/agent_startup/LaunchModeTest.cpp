@@ -49,6 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
         LaunchCase{"ShowInCapitals", {"--SHOW"}, false, LaunchMode::FirstRun}),
     [](const ::testing::TestParamInfo<LaunchCase>& info) { return std::string(info.param.name); });
 
+// Any link of the scheme, in any case and with or without "//", is a link
+// and never brings the window up.
 TEST(LaunchModeTest, OnlyAStartByHandAsksTheRunningAgentForItsWindow) {
     const struct {
         std::vector<std::string> args;
@@ -59,7 +61,13 @@ TEST(LaunchModeTest, OnlyAStartByHandAsksTheRunningAgentForItsWindow) {
         {{"--silent"}, false},
         {{"vezorodar://open"}, false},
         {{"--show", "vezorodar://x"}, false},
-        {{"VEZORODAR://open"}, true},
+        {{"VEZORODAR://open"}, false},
+        {{"vezorodar:x"}, false},
+        {{"--show", "VezoRodar:sign?doc=1"}, false},
+        {{"vezorodar:"}, false},
+        {{"vezorodar"}, true},
+        {{"vezorodarx:open"}, true},
+        {{"x-vezorodar://open"}, true},
         {{"--SILENT"}, true},
     };
     for (const auto& c : cases) {

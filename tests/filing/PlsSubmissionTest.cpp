@@ -196,6 +196,11 @@ TEST_F(PlsSubmissionTest, ReplyPagesAreReadByTheirWordsPidAndCharset) {
                    "<style>.error{color:red}</style><img src=\"l.png\" onerror=\"hide(this)\">"
                    "<div class=\"error\"></div><h3>Файлът е приет успешно.</h3> pid=80"),
          true, "80", ""},
+        // Nor does a style sheet when no verdict word shows: the pid decides.
+        {htmlReply(200,
+                   "<html><head><style>.error{color:red}</style></head><body><p>Вх. № 2500081</p>"
+                   "<a href=\"odit.showResult?pid=81\">Резултат</a></body></html>"),
+         true, "81", ""},
         {htmlReply(200, "<h3>Грешка</h3> <p>успешно</p>"), false, "", "Грешка успешно"},
         {htmlReply(200, "<p>НЕУСПЕШНО подаване</p>"), false, "", "НЕУСПЕШНО подаване"},
     };

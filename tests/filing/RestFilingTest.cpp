@@ -322,5 +322,45 @@ TEST_F(RestFilingTest, TheApisRefusalsBecomeTheMessage) {
     }
 }
 
+// The agency said yes but named no document the agent can read: the filing
+// may stand, so the user is told to look in the portal before filing again.
+TEST_F(RestFilingTest, ASuccessStatusWithoutAReadableDocumentIdIsNoAcceptanceButAWarning) {
+    const std::string path = writeFile("notice.xml", "<x/>");
+    const auto notice = [](int status) {
+        return "НАП отговори с код за успех (HTTP " + std::to_string(status) +
+               "), но без разчетим номер на документ: декларацията може да е приета. Проверете подадените "
+               "документи в портала на НАП, преди да подадете отново.";
+    };
+    struct Case {
+        int status;
+        std::string body;
+        std::string message;  // what the message starts with; "" for the notice alone
+    };
+    const std::vector<Case> cases = {
+        {200, "<html>Приет</html>", "json parse: [json.exception.parse_error"},
+        {202, R"({"documentId":"9003","entryNumber":1e400})", "json parse: [json.exception.out_of_range"},
+        {200, R"({"documentId":false,"entryNumber":"ЕТ-9003"})", ""},
+        {200, R"({"documentId":{}})", ""},
+        {200, R"({"documentId":[]})", ""},
+        {201, R"({"errorMessage":"Временно недостъпно"})", "Временно недостъпно — "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        agency_.api().on("POST", kSubmitPath, Reply::json(c.status, c.body));
+        const SubmissionResult result = etz62_.submit(&session_, path, {});
+        EXPECT_FALSE(result.success);
+        EXPECT_EQ(result.documentId, "");
+        if (c.message.empty()) {
+            EXPECT_EQ(result.errorMessage, notice(c.status));
+        } else {
+            EXPECT_THAT(result.errorMessage, StartsWith(c.message));
+            EXPECT_THAT(result.errorMessage, testing::EndsWith(" — " + notice(c.status)));
+        }
+    }
+    // A refusal with a failure status carries no such notice.
+    agency_.api().on("POST", kSubmitPath, Reply::json(400, R"({"errorMessage":"Невалиден XML"})"));
+    EXPECT_THAT(etz62_.submit(&session_, path, {}).errorMessage, testing::Not(HasSubstr("код за успех")));
+}
+
 }  // namespace
 }  // namespace velk::core::infra::portal

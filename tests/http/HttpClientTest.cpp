@@ -29,7 +29,7 @@ protected:
 
     std::unique_ptr<HttpClient> client(int timeoutSeconds = 60) {
         HttpClientOptions options;
-        options.timeoutSeconds = timeoutSeconds;
+        options.timeout = std::chrono::seconds(timeoutSeconds);
         return HttpClient::create(std::move(options));
     }
 

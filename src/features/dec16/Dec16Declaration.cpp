@@ -182,7 +182,7 @@ operations::SubmissionResult Dec16Declaration::submit(infra::portal::NapSession*
         line += " dec6Records=" + std::to_string(d6.records);
         files.push_back({d6Path, code(DocumentType::Dec6), d6.records, std::move(d6.content)});
     }
-    logLine(LogLevel::Info, line);
+    logLine(LogLevel::Info, escapeControlBytes(line));
 
     ParamMap passed = params;
     if (eikParam.empty()) {

@@ -237,7 +237,7 @@ operations::InquiryResult VatFilesScanInquiry::run(infra::portal::NapSession* /*
         // stopped early.
         state.visit(root);
         if (!state.listingError.empty()) {
-            logLine(LogLevel::Warn, "Vat: iter error: " + state.listingError);
+            logLine(LogLevel::Warn, "Vat: iter error: " + escapeControlBytes(state.listingError));
         }
         // A walk that stopped early has not seen every folder: what was found
         // stays, but the scan is not reported as complete; nor is one that

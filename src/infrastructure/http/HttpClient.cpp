@@ -4,6 +4,7 @@
 
 #include "common/AgencyEndpoints.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "infrastructure/http/ClientCertificate.h"
 #include "infrastructure/http/CurlPtr.h"
 #include "infrastructure/http/TransportOverrides.h"
@@ -42,7 +43,8 @@ int curlDebugLine(CURL*, curl_infotype type, char* data, std::size_t size, void*
         text.pop_back();
     }
     if (!text.empty()) {
-        logLine(LogLevel::Info, "curl: " + maskCookieValue(std::move(text)));
+        // Names cookies and certificates the servers chose.
+        logLine(LogLevel::Info, "curl: " + escapeControlBytes(maskCookieValue(std::move(text))));
     }
     return 0;
 }
@@ -147,7 +149,7 @@ HttpClient::HttpClient(HttpClientOptions options) : impl_(std::make_unique<Impl>
     curl_easy_setopt(h, CURLOPT_USERAGENT, o.userAgent.c_str());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, o.followRedirects ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, static_cast<long>(o.maxRedirects));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(o.timeoutSeconds));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(o.timeout.count()));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, o.verifyTls ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, o.verifyTls ? 2L : 0L);
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
@@ -203,7 +205,7 @@ std::unique_ptr<HttpClient> HttpClient::forCloud() {
     HttpClientOptions options;
     options.userAgent = "VezoRodarC/0.1 (+" + std::string(AgencyEndpoints::kMakerWebDomain) + ")";
     options.followRedirects = true;
-    options.timeoutSeconds = 10;
+    options.timeout = std::chrono::seconds(10);
     // Its replies are small JSON documents.
     options.maxBodyBytes = 1024 * 1024;
     return create(std::move(options));
@@ -250,7 +252,7 @@ HttpResponse HttpClient::getFresh(const std::string& url, const HttpHeaders& hea
         curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 0L);
         curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 0L);
         curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 1L);
-        curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(impl_->options.timeoutSeconds));
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(impl_->options.timeout.count()));
     }
     return response;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -11,7 +12,7 @@ struct HttpClientOptions {
     bool followRedirects = true;
     std::int32_t maxRedirects = 10;
     // Limit for a whole request, connection to last byte.
-    std::int32_t timeoutSeconds = 60;
+    std::chrono::milliseconds timeout = std::chrono::seconds(60);
     bool verifyTls = true;
     // Netscape cookie file loaded at construction and written at destruction;
     // empty keeps the jar in memory only.

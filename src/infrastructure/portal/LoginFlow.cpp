@@ -37,7 +37,17 @@ std::string maskedCookieList(const std::string& jar) {
         const std::size_t end = rest.find('\n');
         const std::string_view line = rest.substr(0, end);
         const std::size_t lastTab = line.rfind('\t');
-        out.append(lastTab == std::string_view::npos ? line : line.substr(0, lastTab + 1));
+        // The jar's tabs stay; the fields the servers named are escaped.
+        const std::string_view kept = lastTab == std::string_view::npos ? line : line.substr(0, lastTab + 1);
+        for (std::size_t from = 0;;) {
+            const std::size_t tab = kept.find('\t', from);
+            out.append(escapeControlBytes(kept.substr(from, tab - from)));
+            if (tab == std::string_view::npos) {
+                break;
+            }
+            out.push_back('\t');
+            from = tab + 1;
+        }
         if (lastTab != std::string_view::npos) {
             out.append("***");
         }
@@ -69,13 +79,13 @@ bool LoginFlow::run() {
     const http::HttpResponse entry = http_->get(entryPointUrl(), {});
     if (!entry.error.empty()) {
         error_ = friendlyError(entry.error);
-        logLine(LogLevel::Error, "LoginFlow: entrypoint: " + entry.error);
+        logLine(LogLevel::Error, "LoginFlow: entrypoint: " + escapeControlBytes(entry.error));
         return false;
     }
     const http::HttpResponse qes = http_->get(qesLoginUrl(), {});
     if (!qes.error.empty()) {
         error_ = friendlyError(qes.error);
-        logLine(LogLevel::Error, "LoginFlow: qes mTLS: " + qes.error);
+        logLine(LogLevel::Error, "LoginFlow: qes mTLS: " + escapeControlBytes(qes.error));
         return false;
     }
     const http::HttpResponse probe = http_->get(taxpayersUrl(), PortalJsonHeaders);
@@ -106,7 +116,7 @@ void LoginFlow::warmUpPin() {
             logLine(LogLevel::Warn, "LoginFlow: warmUp returned false (likely wrong PIN)");
         }
     } catch (const std::exception& e) {
-        logLine(LogLevel::Warn, std::string("LoginFlow: warmUp threw: ") + e.what());
+        logLine(LogLevel::Warn, "LoginFlow: warmUp threw: " + escapeControlBytes(e.what()));
     }
 }
 

@@ -58,6 +58,18 @@ std::string yearText(const std::string& text) {
     return text.substr(0, point);
 }
 
+// A success status whose answer names no document: the agency may have taken
+// the filing, so the user is told to look before filing again.
+std::string withUnconfirmedNotice(std::string message, std::int32_t status) {
+    if (!message.empty()) {
+        message += " — ";
+    }
+    message += "НАП отговори с код за успех (HTTP " + std::to_string(status) +
+               "), но без разчетим номер на документ: декларацията може да е приета. Проверете подадените "
+               "документи в портала на НАП, преди да подадете отново.";
+    return message;
+}
+
 void addTaxPeriod(RestSubmitRequest& request, const ParamMap& params) {
     request.taxPeriodFrom = operations::paramOr(params, "taxPeriodFrom", "");
     request.taxPeriodTo = operations::paramOr(params, "taxPeriodTo", "");
@@ -169,6 +181,9 @@ SubmissionResult RestSubmissionExecutor::submit(const std::vector<RestFileEntry>
     result.submissionDate = answer.entryDate;
     // May quote an error page of any charset; the message goes into JSON.
     result.errorMessage = toValidUtf8(answer.errorMessage);
+    if (!answer.ok && answer.httpStatus >= 200 && answer.httpStatus <= 299) {
+        result.errorMessage = withUnconfirmedNotice(std::move(result.errorMessage), answer.httpStatus);
+    }
     return result;
 }
 
