@@ -9,7 +9,9 @@
 #include "features/odit/OditFileDeclaration.h"
 #include "filing/FilingTest.h"
 #include "filing/ScriptedSigner.h"
+#include "platform/RegularFile.h"
 #include "support/LogCapture.h"
+#include "support/SpecialFiles.h"
 
 namespace velk::core::infra::portal {
 namespace {
@@ -286,6 +288,8 @@ TEST_F(PlsSubmissionTest, NothingIsSentForABadFileOrParameters) {
     std::filesystem::create_directory(files_.sub("folder"));
     const std::string empty = writeFile("empty.xml", "");
     const std::string missing = files_.sub("missing.xml");
+    const std::string huge =
+        test::writeSparseFile(files_.path() / "huge.xml", "<x/>", platform::kMaxWholeFileBytes + 1);
     struct Case {
         std::string path;
         ParamMap params;
@@ -297,6 +301,7 @@ TEST_F(PlsSubmissionTest, NothingIsSentForABadFileOrParameters) {
         {missing, auditParams(), "Файлът не може да бъде прочетен: " + missing},
         {files_.sub("folder"), auditParams(), "Файлът не може да бъде прочетен: " + files_.sub("folder")},
         {empty, auditParams(), "Файлът е празен: " + empty},
+        {huge, auditParams(), "Файлът е по-голям от 256 MiB: " + huge},
         {"", auditParams(), "Файлът не може да бъде прочетен: "},
     };
     for (const Case& c : cases) {

@@ -11,6 +11,9 @@
 #include "filing/FilingTest.h"
 #include "filing/ScriptedSigner.h"
 #include "infrastructure/portal/RestSubmissionExecutor.h"
+#include "platform/RegularFile.h"
+#include "support/ChildProcess.h"
+#include "support/SpecialFiles.h"
 
 namespace velk::core::infra::portal {
 namespace {
@@ -170,6 +173,38 @@ TEST_F(RestFilingTest, FilesThatCannotBeSentAreReportedAndNothingGoesOut) {
     for (const auto& [path, message] : cases) {
         EXPECT_EQ(etz62_.submit(&session_, path, {}).errorMessage, message);
     }
+    EXPECT_TRUE(agency_.api().requests().empty());
+}
+
+TEST_F(RestFilingTest, WhatIsNoRegularFileOrTooLargeIsNeverSigned) {
+    const std::string fifo = test::makeFifo(files_.path() / "pipe.xml");
+    const std::string huge =
+        test::writeSparseFile(files_.path() / "huge.xml", "<x/>", platform::kMaxWholeFileBytes + 1);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {fifo, "Cannot read file or file is empty: " + fifo},
+        {"/dev/zero", "Cannot read file or file is empty: /dev/zero"},
+        {huge, "File is larger than 256 MiB: " + huge},
+    };
+    // A signer that would sign nothing: reached at all, it shows.
+    ScriptedSigner counting(signer_, ScriptedSigner::Behaviour::Empty);
+    session_.setSigner(&counting);
+    // In a child: a reader that waits on the pipe must fail the test, not
+    // hold it.
+    const test::ChildOutput out = test::runInChildForText([&] {
+        json answers = json::array();
+        for (const auto& [path, message] : cases) {
+            answers.push_back(etz62_.submit(&session_, path, {}).errorMessage);
+        }
+        answers.push_back(counting.pins.size());
+        return answers.dump();
+    });
+    ASSERT_EQ(out.end, 0) << out.text;
+    const json answers = json::parse(out.text);
+    ASSERT_EQ(answers.size(), cases.size() + 1);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(answers[i], cases[i].second);
+    }
+    EXPECT_EQ(answers.back(), 0) << "the signer was asked";
     EXPECT_TRUE(agency_.api().requests().empty());
 }
 

@@ -41,7 +41,12 @@ bool loadFile(const std::string& path, HeaderReader reader, const std::string& h
         message = headerFailure + path;
         return false;
     }
-    std::optional<std::vector<std::uint8_t>> content = infra::portal::readDeclarationFile(path);
+    bool tooLarge = false;
+    std::optional<std::vector<std::uint8_t>> content = infra::portal::readDeclarationFile(path, &tooLarge);
+    if (tooLarge) {
+        message = tooLargeFileMessage(path);
+        return false;
+    }
     if (!content || content->empty()) {
         message = "Файлът е празен или нечетим: " + path;
         return false;

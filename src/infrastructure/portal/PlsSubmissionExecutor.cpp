@@ -173,7 +173,12 @@ SubmissionResult PlsSubmissionExecutor::submit(NapSession& session,
     if (session.identity().certificateId.empty()) {
         return failed(result, "Не е избран сертификат (certificateId is empty).");
     }
-    const std::optional<std::vector<std::uint8_t>> bytes = readDeclarationFile(filePath);
+    bool tooLarge = false;
+    const std::optional<std::vector<std::uint8_t>> bytes = readDeclarationFile(filePath, &tooLarge);
+    if (tooLarge) {
+        return failed(result, "Файлът е по-голям от " + std::to_string(platform::kMaxWholeFileMiB) +
+                                  " MiB: " + filePath);
+    }
     if (!bytes) {
         return failed(result, "Файлът не може да бъде прочетен: " + filePath);
     }

@@ -123,7 +123,12 @@ SubmissionResult RestSubmissionExecutor::submit(const std::vector<RestFileEntry>
         }
         std::vector<std::uint8_t> content = entry.content;
         if (content.empty()) {
-            content = readDeclarationFile(entry.path).value_or(std::vector<std::uint8_t>());
+            bool tooLarge = false;
+            content = readDeclarationFile(entry.path, &tooLarge).value_or(std::vector<std::uint8_t>());
+            if (tooLarge) {
+                return failed("File is larger than " + std::to_string(platform::kMaxWholeFileMiB) +
+                              " MiB: " + entry.path);
+            }
         }
         if (content.empty()) {
             return failed("Cannot read file or file is empty: " + entry.path);
