@@ -9,14 +9,9 @@ namespace velk::agent {
 
 namespace {
 
-constexpr std::string_view kSchemePrefix = "vezorodar://";
 constexpr std::string_view kScheme = "vezorodar:";
 
 }  // namespace
-
-bool isProtocolLink(const std::string& arg) {
-    return arg.starts_with(kSchemePrefix);
-}
 
 bool isSchemeLink(const std::string& arg) {
     return arg.size() >= kScheme.size() &&
@@ -29,7 +24,9 @@ bool shouldAskForWindow(const std::vector<std::string>& args) {
 }
 
 LaunchMode chooseLaunchMode(const std::vector<std::string>& args, bool hasSenders) {
-    const bool protocol = std::any_of(args.begin(), args.end(), isProtocolLink);
+    // A link of the scheme in any form starts a protocol launch, as it never
+    // asks a running agent for its window.
+    const bool protocol = std::any_of(args.begin(), args.end(), isSchemeLink);
     const bool show = std::find(args.begin(), args.end(), "--show") != args.end();
     if (show && !protocol) {
         return LaunchMode::ShowWindow;

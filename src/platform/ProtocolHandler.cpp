@@ -203,6 +203,30 @@ bool ProtocolHandler::isRegistered() {
     return false;
 }
 
+bool ProtocolHandler::hasOutdatedEntryFor(const std::string& executablePath) {
+    const std::optional<std::string> program = desktopEntryProgram(executablePath);
+    const std::string entry = entryPath();
+    if (!program || entry.empty()) {
+        return false;
+    }
+    const std::string quoted = "\"" + *program + "\" %u";
+    if (desktopEntryExecLine(*program, "%u") == quoted) {
+        return false;  // the path needs its quotes: the entry is as it would be written now
+    }
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(entry, ec);
+    std::string text;
+    if (ec || size > kMaxMimeAppsBytes || readWholeFile(entry, text) != 0) {
+        return false;
+    }
+    for (const std::string_view line : splitLines(text)) {
+        if (core::trimView(line) == "Exec=" + quoted) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ProtocolHandler::registerHandler(const std::string& executablePath) {
     if (executablePath.empty() || !isDesktopEntryText(executablePath)) {
         logLine(LogLevel::Error, "ProtocolHandler::registerHandler: empty executable path");

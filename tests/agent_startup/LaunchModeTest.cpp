@@ -43,8 +43,11 @@ INSTANTIATE_TEST_SUITE_P(
                    LaunchMode::SilentViaProtocol},
         LaunchCase{"LinkBeforeShow", {"vezorodar://a", "--show"}, true, LaunchMode::SilentViaProtocol},
         LaunchCase{"LinkWithoutSenders", {"vezorodar://"}, false, LaunchMode::SilentViaProtocol},
-        LaunchCase{"SchemeInCapitals", {"VEZORODAR://open"}, false, LaunchMode::FirstRun},
-        LaunchCase{"ShorterThanTheScheme", {"vezorodar:/"}, false, LaunchMode::FirstRun},
+        // Browsers pass a link as it stands: any case, with or without "//".
+        LaunchCase{"SchemeInCapitals", {"VEZORODAR://open"}, false, LaunchMode::SilentViaProtocol},
+        LaunchCase{"LinkWithoutSlashes", {"vezorodar:x"}, false, LaunchMode::SilentViaProtocol},
+        LaunchCase{"ShowWithLinkInMixedCase", {"--show", "VezoRodar:x"}, true, LaunchMode::SilentViaProtocol},
+        LaunchCase{"SchemeNameAlone", {"vezorodar"}, false, LaunchMode::FirstRun},
         LaunchCase{"SchemeNotAtTheStart", {"x-vezorodar://open"}, true, LaunchMode::SilentTrayOnly},
         LaunchCase{"ShowInCapitals", {"--SHOW"}, false, LaunchMode::FirstRun}),
     [](const ::testing::TestParamInfo<LaunchCase>& info) { return std::string(info.param.name); });

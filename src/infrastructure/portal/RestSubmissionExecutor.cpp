@@ -181,7 +181,9 @@ SubmissionResult RestSubmissionExecutor::submit(const std::vector<RestFileEntry>
     result.submissionDate = answer.entryDate;
     // May quote an error page of any charset; the message goes into JSON.
     result.errorMessage = toValidUtf8(answer.errorMessage);
-    if (!answer.ok && answer.httpStatus >= 200 && answer.httpStatus <= 299) {
+    // The agency's own refusal, read from its answer, stands as it is.
+    const bool unreadable = answer.errorMessage.empty() || answer.errorMessage.starts_with("json parse: ");
+    if (!answer.ok && answer.httpStatus >= 200 && answer.httpStatus <= 299 && unreadable) {
         result.errorMessage = withUnconfirmedNotice(std::move(result.errorMessage), answer.httpStatus);
     }
     return result;
