@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -15,11 +16,14 @@ namespace velk::server {
 
 // Runs work on target's GUI thread and waits for its result: a blocking
 // queued call that gives up with `cancelled` once stop is requested, so a
-// stopping server never waits for a dialog that will not come. An exception
-// thrown by work is rethrown here. Never call it from the GUI thread.
+// stopping server never waits for a dialog that will not come, or once
+// timeLimit has passed, so no caller waits for the user without end (the
+// caller of a request cannot be told apart from one that has gone). On giving
+// up it has target close the dialog, if that is open. An exception thrown by
+// work is rethrown here. Never call it from the GUI thread.
 template <typename Result>
 Result callOnGuiThread(GuiThreadObject& target, std::function<Result()> work, std::stop_token stop,
-                       Result cancelled) {
+                       Result cancelled, std::chrono::milliseconds timeLimit) {
     // Shared with the queued task, which may run (or be destroyed) after the
     // caller has given up.
     struct Call {
@@ -29,6 +33,7 @@ Result callOnGuiThread(GuiThreadObject& target, std::function<Result()> work, st
         std::exception_ptr error;
         bool finished = false;
         bool abandoned = false;
+        bool running = false;  // work is on the GUI thread's stack
 
         void finish() {
             {
@@ -65,6 +70,10 @@ Result callOnGuiThread(GuiThreadObject& target, std::function<Result()> work, st
         }
         std::optional<Result> result;
         std::exception_ptr error;
+        {
+            std::lock_guard lock(call.mutex);
+            call.running = true;
+        }
         try {
             result.emplace(work());
         } catch (...) {
@@ -72,6 +81,7 @@ Result callOnGuiThread(GuiThreadObject& target, std::function<Result()> work, st
         }
         {
             std::lock_guard lock(call.mutex);
+            call.running = false;
             call.result = std::move(result);
             call.error = error;
         }
@@ -80,8 +90,26 @@ Result callOnGuiThread(GuiThreadObject& target, std::function<Result()> work, st
     completion.reset();  // the queued task holds the only reference now
 
     std::unique_lock lock(call->mutex);
-    if (!call->done.wait(lock, stop, [&] { return call->finished; }) || (!call->result && !call->error)) {
+    if (!call->done.wait_for(lock, stop, timeLimit, [&] { return call->finished; }) ||
+        (!call->result && !call->error)) {
         call->abandoned = true;
+        const bool mayBeOpen = !call->finished;
+        lock.unlock();
+        if (mayBeOpen) {
+            // Runs inside the dialog's own event loop when the dialog is open;
+            // a call that has not started sees that it is abandoned and shows
+            // nothing. Only this call's dialog is closed, never a later one.
+            target.post([&target, call] {
+                bool running = false;
+                {
+                    std::lock_guard lock(call->mutex);
+                    running = call->running;
+                }
+                if (running) {
+                    target.closeDialog();
+                }
+            });
+        }
         return cancelled;
     }
     if (call->error) {

@@ -38,8 +38,11 @@ class ISenderPicker;
 // Owns none of the objects it is given. The pickers may be null: without a
 // sender picker runs go on unconfirmed, without a file picker the pick routes
 // answer the empty path. Without a bridge the validation reports that it
-// cannot run. Calls into the GUI thread give up
-// with the cancelled answer once the server is stopping.
+// cannot run. The user sees one dialog of the local API at a time: a request
+// that needs one while another is open is refused at once, never queued.
+// Calls into the GUI thread give up with the cancelled answer, closing their
+// dialog, once the server is stopping or the user has not answered within
+// the time limit (ServerClocks).
 class HttpServer {
 public:
     static constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;

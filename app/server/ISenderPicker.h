@@ -19,12 +19,13 @@ struct SenderPickResult {
 class ISenderPicker : public GuiThreadObject {
 public:
     // On the GUI thread. requester is who asks for the run (the web page's
-    // origin, possibly empty), shown beside the operation's name: with the
+    // origin, possibly empty), shown beside the operation's name, and so is
+    // filePath, the file the run reads and sends (empty: none): with the
     // local API open to every origin this dialog is what stands between a
     // web page and a filing. An empty list returns at once with nothing set.
     virtual SenderPickResult pickSender(const std::vector<core::SenderProfile>& senders,
                                         const std::string& preselectedId, const std::string& requester,
-                                        const std::string& operationName) = 0;
+                                        const std::string& operationName, const std::string& filePath) = 0;
 };
 
 }  // namespace velk::server

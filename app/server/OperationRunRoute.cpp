@@ -24,6 +24,8 @@ constexpr const char* kNoSender =
 constexpr const char* kAddSender = "Моля, добавете подател в настройките и опитайте отново.";
 constexpr const char* kSenderChoiceCancelled = "Изборът на подател беше отказан.";
 constexpr const char* kRunDeclined = "Операцията е отказана от потребителя.";
+constexpr const char* kDialogBusy =
+    "Друга операция очаква потвърждение в агента. Отговорете на нея и опитайте отново.";
 
 // What one run request carries.
 struct RunRequest {
@@ -58,11 +60,22 @@ RunRequest readRequest(const httplib::Request& req) {
     return run;
 }
 
-// cancelledText is the refusal when the user cancels.
-PickOutcome pickSender(RouteContext& context, const std::vector<core::SenderProfile>& senders,
-                       const std::string& preselectedId, const RunRequest& run, const char* cancelledText) {
-    const SenderPickResult choice =
-        context.pickSenderOnUiThread(senders, preselectedId, run.origin, run.operationName);
+// Shows the picker within the run's turn at the screen, taking the turn
+// first when the run holds none yet. cancelledText is the refusal when the
+// user cancels (or lets the dialog run out of time).
+PickOutcome pickSender(RouteContext& context, DialogGate::Turn& turn,
+                       const std::vector<core::SenderProfile>& senders, const std::string& preselectedId,
+                       const RunRequest& run, const char* cancelledText) {
+    if (!turn) {
+        turn = context.enterDialog();
+        if (!turn) {
+            // Never queued behind the open dialog: a page could park every
+            // worker of the server there.
+            return {kDialogBusy, "", false};
+        }
+    }
+    const SenderPickResult choice = context.pickSenderOnUiThread(
+        turn, senders, preselectedId, run.origin, run.operationName, run.filePath.value_or(""));
     if (choice.createNew) {
         context.notifyNeedsSettings();
         return {kAddSender, "", false};
@@ -138,14 +151,17 @@ void OperationRunRoute::handle(const httplib::Request& req, httplib::Response& r
                                                 core::escapeControlBytes(run.typeId));
     }
 
-    // The sender choice; "remember" waits until the token is used up.
+    // The sender choice; "remember" waits until the token is used up. Both
+    // dialogs of the run share one turn at the screen.
     std::optional<std::string> rememberId;
+    DialogGate::Turn dialogTurn;
     if (run.senderId.empty()) {
         if (senders.size() == 1) {
             run.senderId = senders.front().id;
         } else if (context_.senderPicker() != nullptr) {
-            PickOutcome choice = pickSender(context_, senders, settings.activeSenderId().value_or(""), run,
-                                            kSenderChoiceCancelled);
+            PickOutcome choice =
+                pickSender(context_, dialogTurn, senders, settings.activeSenderId().value_or(""), run,
+                           kSenderChoiceCancelled);
             if (choice.refusal) {
                 sendRefusal(res, *choice.refusal);
                 return;
@@ -186,7 +202,8 @@ void OperationRunRoute::handle(const httplib::Request& req, httplib::Response& r
     // The user confirms every real run; the picker offers only existing senders.
     if (!testRun && context_.senderPicker() != nullptr) {
         if (const auto current = settings.listSenders(); !current.empty()) {
-            PickOutcome confirmation = pickSender(context_, current, run.senderId, run, kRunDeclined);
+            PickOutcome confirmation =
+                pickSender(context_, dialogTurn, current, run.senderId, run, kRunDeclined);
             if (confirmation.refusal) {
                 sendRefusal(res, *confirmation.refusal);
                 return;
@@ -197,6 +214,8 @@ void OperationRunRoute::handle(const httplib::Request& req, httplib::Response& r
             }
         }
     }
+
+    dialogTurn.reset();  // the run itself may take long
 
     sendResult(res, testRun ? engine.executeTest(run.typeId, run.body)
                             : engine.execute(run.typeId, run.body, run.filePath, {}, run.senderId));

@@ -14,6 +14,10 @@ class RouteContext;
 // With a token to check, every check that needs no user comes first, so a
 // request without a valid token never opens a dialog nor changes the active
 // sender; the token is used up only once the sender is settled.
+//
+// The user sees one request's dialogs at a time: a run that would need the
+// user while another request's dialog is open is refused at once, and a
+// dialog left unanswered closes as cancelled after the server's time limit.
 class OperationRunRoute {
 public:
     explicit OperationRunRoute(RouteContext& context) : context_(context) {}

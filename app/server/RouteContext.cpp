@@ -6,8 +6,8 @@
 
 #include "common/Logger.h"
 #include "common/TextUtils.h"
-#include "server/IFilePicker.h"
 #include "server/GuiCall.h"
+#include "server/IFilePicker.h"
 
 namespace velk::server {
 
@@ -31,6 +31,7 @@ struct FilePickerCall {
     bool pickFolder;
     std::string startDir;
     std::string filter;
+    DialogGate::Turn turn;  // held until the dialog has closed
 
     std::string operator()() const {
         return pickFolder ? picker->pickFolder(startDir) : picker->pickFile(startDir, filter);
@@ -47,7 +48,10 @@ RouteContext::RouteContext(core::VelkEngine* engine, JobStore* jobStore, IFilePi
       senderPicker_(senderPicker),
       wallSeconds_(clocks.wallSeconds ? std::move(clocks.wallSeconds) : systemSeconds),
       steadyNs_(clocks.steadyNs ? std::move(clocks.steadyNs) : steadyNanoseconds),
-      replayCache_(steadyNs_) {}
+      replayCache_(steadyNs_),
+      dialogTimeLimit_(clocks.dialogTimeLimit.count() > 0
+                           ? clocks.dialogTimeLimit
+                           : std::chrono::milliseconds(ServerClocks::kDialogTimeLimit)) {}
 
 std::int64_t RouteContext::nowSeconds() const {
     return wallSeconds_();
@@ -83,20 +87,22 @@ void RouteContext::notifyNeedsSettings() const {
     }
 }
 
-SenderPickResult RouteContext::pickSenderOnUiThread(const std::vector<core::SenderProfile>& senders,
+SenderPickResult RouteContext::pickSenderOnUiThread(const DialogGate::Turn& turn,
+                                                    const std::vector<core::SenderProfile>& senders,
                                                     const std::string& preselectedId,
                                                     const std::string& origin,
-                                                    const std::string& operationName) {
-    if (senderPicker_ == nullptr) {
+                                                    const std::string& operationName,
+                                                    const std::string& filePath) {
+    if (senderPicker_ == nullptr || !turn) {
         return {};
     }
     ISenderPicker* picker = senderPicker_;
     return callOnGuiThread<SenderPickResult>(
         *picker,
-        [picker, senders, preselectedId, origin, operationName] {
-            return picker->pickSender(senders, preselectedId, origin, operationName);
+        [picker, senders, preselectedId, origin, operationName, filePath, turn] {
+            return picker->pickSender(senders, preselectedId, origin, operationName, filePath);
         },
-        stopSource_.get_token(), SenderPickResult{});
+        stopSource_.get_token(), SenderPickResult{}, dialogTimeLimit_);
 }
 
 std::string RouteContext::pickPathOnUiThread(bool pickFolder, const std::string& startDir,
@@ -104,9 +110,13 @@ std::string RouteContext::pickPathOnUiThread(bool pickFolder, const std::string&
     if (filePicker_ == nullptr) {
         return {};
     }
-    return callOnGuiThread<std::string>(*filePicker_,
-                                        FilePickerCall{filePicker_, pickFolder, startDir, filter},
-                                        stopSource_.get_token(), std::string());
+    DialogGate::Turn turn = enterDialog();
+    if (!turn) {
+        return {};
+    }
+    return callOnGuiThread<std::string>(
+        *filePicker_, FilePickerCall{filePicker_, pickFolder, startDir, filter, std::move(turn)},
+        stopSource_.get_token(), std::string(), dialogTimeLimit_);
 }
 
 }  // namespace velk::server

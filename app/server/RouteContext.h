@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "server/DialogGate.h"
 #include "server/ISenderPicker.h"
 #include "server/ServerClocks.h"
 #include "server/TokenReplayCache.h"
@@ -23,7 +25,8 @@ class JobStore;
 
 // What the route handlers share: the engine and the GUI-thread objects the
 // server was given (not owned), the replay guard, the clocks, the settings
-// callback and the server's stop signal. Safe from the worker threads.
+// callback, the one dialog at a time and the server's stop signal. Safe from
+// the worker threads.
 class RouteContext {
 public:
     RouteContext(core::VelkEngine* engine, JobStore* jobStore, IFilePicker* filePicker,
@@ -49,14 +52,22 @@ public:
     // that work. A std::exception it throws is logged and swallowed.
     void notifyNeedsSettings() const;
 
-    // Shows the sender picker on the GUI thread and waits for it; the
-    // cancelled answer (nothing set) without a picker or once stopping.
-    SenderPickResult pickSenderOnUiThread(const std::vector<core::SenderProfile>& senders,
+    // The turn at the screen for the dialogs of one request; empty while
+    // another request's dialog is open (or its turn held).
+    DialogGate::Turn enterDialog() { return dialogGate_.tryEnter(); }
+
+    // Shows the sender picker on the GUI thread and waits for it, within the
+    // caller's turn, which the dialog keeps until it has closed; the
+    // cancelled answer (nothing set) without a picker or a turn, once
+    // stopping and when the user has not answered within the time limit.
+    SenderPickResult pickSenderOnUiThread(const DialogGate::Turn& turn,
+                                          const std::vector<core::SenderProfile>& senders,
                                           const std::string& preselectedId, const std::string& origin,
-                                          const std::string& operationName);
+                                          const std::string& operationName, const std::string& filePath);
     // Shows the folder dialog (pickFolder) or the file dialog with the filter
     // on the GUI thread and waits for it; the empty path when the user
-    // cancels, without a picker or once stopping.
+    // cancels, without a picker, while another dialog is open, once stopping
+    // and when the user has not answered within the time limit.
     std::string pickPathOnUiThread(bool pickFolder, const std::string& startDir, const std::string& filter);
 
     // Ends every wait for the GUI thread, now and later.
@@ -72,6 +83,8 @@ private:
     TokenReplayCache::SteadyClock steadyNs_;
     std::atomic<std::int64_t> startedNs_{0};
     TokenReplayCache replayCache_;
+    DialogGate dialogGate_;
+    std::chrono::milliseconds dialogTimeLimit_;
     std::stop_source stopSource_;
 
     mutable std::mutex callbackMutex_;

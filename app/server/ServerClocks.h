@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -7,12 +8,18 @@
 
 namespace velk::server {
 
-// The clocks the local API reads; an empty one stands for the system's.
+// The clocks and time limits the local API keeps; an empty clock stands for
+// the system's.
 struct ServerClocks {
     // Wall-clock seconds since 1970-01-01 UTC: token expiry.
     std::function<std::int64_t()> wallSeconds;
     // Monotonic nanoseconds: the replay guard.
     TokenReplayCache::SteadyClock steadyNs;
+    // How long a dialog waits for the user before it closes as cancelled;
+    // zero stands for kDialogTimeLimit.
+    std::chrono::milliseconds dialogTimeLimit{0};
+
+    static constexpr std::chrono::minutes kDialogTimeLimit{5};
 };
 
 }  // namespace velk::server

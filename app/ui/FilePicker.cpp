@@ -1,6 +1,7 @@
 #include "ui/FilePicker.h"
 
 #include <QFileDialog>
+#include <QUrl>
 
 #include "ui/GuiLoop.h"
 
@@ -37,9 +38,11 @@ std::string FilePicker::pickFolder(const std::string& startDir) {
 QString FilePicker::pickFile(const QString& startDir, const QString& filter) {
     return loop_.call<QString>(
         this,
-        [startDir, filter] {
+        [this, startDir, filter] {
             const QString filters = filter.isEmpty() ? tr("All files (*.*)") : filter;
-            return QFileDialog::getOpenFileName(nullptr, tr("Избери файл"), startDir, filters);
+            QFileDialog dialog(nullptr, tr("Избери файл"), startDir, filters);
+            dialog.setFileMode(QFileDialog::ExistingFile);
+            return run(dialog);
         },
         QString());
 }
@@ -47,12 +50,34 @@ QString FilePicker::pickFile(const QString& startDir, const QString& filter) {
 QString FilePicker::pickFolder(const QString& startDir) {
     return loop_.call<QString>(
         this,
-        [startDir] {
-            return QFileDialog::getExistingDirectory(
-                nullptr, tr("Избери папка"), startDir,
-                QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+        [this, startDir] {
+            QFileDialog dialog(nullptr, tr("Избери папка"), startDir);
+            dialog.setFileMode(QFileDialog::Directory);
+            dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+            return run(dialog);
         },
         QString());
+}
+
+// As QFileDialog's own static functions do it, with the dialog at hand so
+// that closeDialog can reach it.
+QString FilePicker::run(QFileDialog& dialog) {
+    dialog.setSupportedSchemes({QStringLiteral("file")});
+    const QPointer<QFileDialog> outer = open_;
+    open_ = &dialog;
+    const int result = dialog.exec();
+    open_ = outer;
+    if (result != QDialog::Accepted) {
+        return {};
+    }
+    const QUrl chosen = dialog.selectedUrls().value(0);
+    return chosen.isLocalFile() || chosen.isEmpty() ? chosen.toLocalFile() : chosen.toString();
+}
+
+void FilePicker::closeDialog() {
+    if (open_ != nullptr) {
+        open_->reject();
+    }
 }
 
 }  // namespace velk::ui

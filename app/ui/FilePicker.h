@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFileDialog>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -33,12 +35,19 @@ public:
     std::string pickFile(const std::string& startDir, const std::string& filter) override;
     std::string pickFolder(const std::string& startDir) override;
 
+    // Cancels the open dialog, if any. On the GUI thread.
+    void closeDialog() override;
+
 public slots:
     QString pickFolder(const QString& startDir);
     QString pickFile(const QString& startDir, const QString& filter);
 
 private:
+    // Runs the dialog on this thread; the empty path unless accepted.
+    QString run(QFileDialog& dialog);
+
     GuiLoop& loop_;
+    QPointer<QFileDialog> open_;  // the dialog being shown (the innermost, should calls nest)
 };
 
 }  // namespace velk::ui

@@ -24,6 +24,8 @@ namespace {
 constexpr int kIdRole = Qt::UserRole + 1;
 // Far more than any origin; the rest of an oversized header is not shown.
 constexpr int kMaxRequesterChars = 2048;
+// Far more than any path; the middle of a longer one is not shown.
+constexpr int kMaxFilePathChars = 4096;
 
 // What the dialog needs of a sender; the rest of the profile (its API key)
 // stays with the caller.
@@ -48,11 +50,32 @@ bool invisibleOrBreaking(QChar ch) {
     }
 }
 
+// Controls and invisible or line-breaking characters become blanks, so the
+// text shows as one line of what it holds.
+QString oneLine(QString text) {
+    for (QChar& ch : text) {
+        if (invisibleOrBreaking(ch)) {
+            ch = QLatin1Char(' ');
+        }
+    }
+    return text;
+}
+
+// One line of plain text with the full text kept for elision: the middle
+// goes when the window is narrow.
+ElidedLabel* addDetailLine(QVBoxLayout* layout, QDialog* dialog, const QString& text, const char* name) {
+    auto* line = new ElidedLabel(text, dialog);
+    line->setObjectName(QLatin1String(name));
+    line->setProperty("role", QStringLiteral("muted"));
+    layout->addWidget(line);
+    return line;
+}
+
 // The dialog itself; its result is QDialog::Accepted, Rejected or kCreateNew.
 class SenderDialog : public QDialog {
 public:
     SenderDialog(const std::vector<SenderEntry>& senders, const QString& activeId, const QString& requester,
-                 const QString& operationName) {
+                 const QString& operationName, const QString& filePath) {
         setWindowTitle(QStringLiteral("VELK Agent — Избор на подател"));
         setModal(true);
         setMinimumSize(520, 360);
@@ -78,10 +101,11 @@ public:
 
         // Who asks: with the local API open to every web page, this line is
         // how the user tells a run they started from one they did not.
-        auto* requesterLine = new ElidedLabel(QStringLiteral("Заявител: %1").arg(requester), this);
-        requesterLine->setObjectName(QStringLiteral("requester"));
-        requesterLine->setProperty("role", QStringLiteral("muted"));
-        layout->addWidget(requesterLine);
+        addDetailLine(layout, this, QStringLiteral("Заявител: %1").arg(requester), "requester");
+        // The file the run signs and sends whole, named by the page.
+        if (!filePath.isEmpty()) {
+            addDetailLine(layout, this, QStringLiteral("Файл: %1").arg(filePath), "filePath");
+        }
 
         auto* line = new QFrame(this);
         line->setFrameShape(QFrame::HLine);
@@ -154,13 +178,7 @@ private:
 }  // namespace
 
 QString requesterDisplayText(const std::string& requester) {
-    QString text = fromUtf8(requester).left(kMaxRequesterChars);
-    for (QChar& ch : text) {
-        if (invisibleOrBreaking(ch)) {
-            ch = QLatin1Char(' ');
-        }
-    }
-    text = text.simplified();
+    QString text = oneLine(fromUtf8(requester).left(kMaxRequesterChars)).simplified();
     // A page address (a Referer) names its origin; the path and any user
     // part in front of the host ("https://nap.bg@other.example") would only
     // mislead.
@@ -171,6 +189,23 @@ QString requesterDisplayText(const std::string& requester) {
                 .toString();
     }
     return text.isEmpty() ? QStringLiteral("неизвестен") : text;
+}
+
+QString filePathDisplayText(const std::string& filePath) {
+    QString text = fromUtf8(filePath);
+    if (text.size() > kMaxFilePathChars) {
+        // The start names the place, the end the file.
+        int head = kMaxFilePathChars / 2 - 1;
+        int tail = kMaxFilePathChars / 2;
+        if (text.at(head - 1).isHighSurrogate()) {
+            --head;  // never half a character
+        }
+        if (text.at(text.size() - tail).isLowSurrogate()) {
+            --tail;
+        }
+        text = text.left(head) + QChar(0x2026) + text.right(tail);
+    }
+    return oneLine(std::move(text));
 }
 
 SenderPicker::SenderPicker(GuiLoop& loop) : loop_(loop) {}
@@ -184,7 +219,8 @@ void SenderPicker::post(std::function<void()> task) {
 server::SenderPickResult SenderPicker::pickSender(const std::vector<core::SenderProfile>& senders,
                                                   const std::string& preselectedId,
                                                   const std::string& requester,
-                                                  const std::string& operationName) {
+                                                  const std::string& operationName,
+                                                  const std::string& filePath) {
     if (senders.empty()) {
         return {};
     }
@@ -195,16 +231,26 @@ server::SenderPickResult SenderPicker::pickSender(const std::vector<core::Sender
     }
     return loop_.call<server::SenderPickResult>(
         this,
-        [entries = std::move(entries), activeId = fromUtf8(preselectedId),
-         shownRequester = requesterDisplayText(requester), operation = fromUtf8(operationName)] {
-            SenderDialog dialog(entries, activeId, shownRequester, operation);
+        [this, entries = std::move(entries), activeId = fromUtf8(preselectedId),
+         shownRequester = requesterDisplayText(requester), operation = fromUtf8(operationName),
+         shownFile = filePath.empty() ? QString() : filePathDisplayText(filePath)] {
+            SenderDialog dialog(entries, activeId, shownRequester, operation, shownFile);
             centreOnPrimaryScreen(dialog);
             dialog.raise();
             dialog.activateWindow();
+            const QPointer<QDialog> outer = open_;
+            open_ = &dialog;
             const int result = dialog.exec();
+            open_ = outer;
             return dialog.outcome(result);
         },
         server::SenderPickResult{});
+}
+
+void SenderPicker::closeDialog() {
+    if (open_ != nullptr) {
+        open_->reject();
+    }
 }
 
 }  // namespace velk::ui

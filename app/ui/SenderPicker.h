@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDialog>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -17,6 +19,10 @@ class GuiLoop;
 // invisible format characters become blanks), the origin alone when it is a
 // web address, "неизвестен" when nothing is known.
 QString requesterDisplayText(const std::string& requester);
+
+// How the dialog names the file a run sends: one line of text as above,
+// elided in the middle when it is very long.
+QString filePathDisplayText(const std::string& filePath);
 
 // The choice of the sender a run is for, which is also the user's
 // confirmation of the run. Lives on the GUI thread; the server's request
@@ -42,10 +48,15 @@ public:
     // ended.
     server::SenderPickResult pickSender(const std::vector<core::SenderProfile>& senders,
                                         const std::string& preselectedId, const std::string& requester,
-                                        const std::string& operationName) override;
+                                        const std::string& operationName,
+                                        const std::string& filePath) override;
+
+    // Cancels the open dialog, if any. On the GUI thread.
+    void closeDialog() override;
 
 private:
     GuiLoop& loop_;
+    QPointer<QDialog> open_;  // the dialog being shown (the innermost, should calls nest)
 };
 
 }  // namespace velk::ui

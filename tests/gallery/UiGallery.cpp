@@ -223,17 +223,18 @@ int main(int argc, char** argv) {
 
     velk::ui::SenderPicker picker;
     gallery.shootModal("sender-picker", [&] {
-        picker.pickSender(senders, senders[1].id, "https://app.example.bg", "Справка за дължими суми");
+        picker.pickSender(senders, senders[1].id, "https://app.example.bg", "Справка за дължими суми", "");
     });
     gallery.shootModal("sender-picker-long-requester", [&] {
         // Only the origin of a web address is shown; a long one is elided.
         picker.pickSender(senders, "",
                           "https://invoices.clients.a-very-long-accounting-office-name-for-bulgarian-"
                           "companies.example-domain.bg/obligations?year=2024",
-                          "Подаване на справка-декларация по ЗДДС");
+                          "Подаване на справка-декларация по ЗДДС",
+                          "/home/user/Документи/Счетоводство/2024/Декември/ДДС/DEKLAR.TXT");
     });
     gallery.shootModal("sender-picker-unknown-requester",
-                       [&] { picker.pickSender({senders.front()}, "", "", "Справка за дължими суми"); });
+                       [&] { picker.pickSender({senders.front()}, "", "", "Справка за дължими суми", ""); });
 
     {
         velk::ui::CertificatePickerDialog dialog(&signer);

@@ -221,7 +221,8 @@ TEST_F(PickerRunTest, SeveralSendersAreChosenThenTheRunIsConfirmed) {
     harness.addSenders({"a", "b"}, "a");
     picker.choose("b");
     picker.choose("b");
-    const Answer answer = harness.post(runPath(kEchoOp), "{}", {{"Origin", "https://app.example"}});
+    const Answer answer = harness.post(
+        runPath(kEchoOp), "{}", {{"Origin", "https://app.example"}, {"X-Velk-File-Path", "/tmp/d.xml"}});
     ASSERT_EQ(answer.status, 200) << answer.body;
     EXPECT_EQ(echoedIdentity(answer), identityOf("b"));
 
@@ -230,6 +231,7 @@ TEST_F(PickerRunTest, SeveralSendersAreChosenThenTheRunIsConfirmed) {
     for (const auto& call : calls) {
         EXPECT_EQ(call.senderIds, (std::vector<std::string>{"a", "b"}));
         EXPECT_EQ(call.requester, "https://app.example");
+        EXPECT_EQ(call.filePath, "/tmp/d.xml");
         EXPECT_EQ(call.operationName, std::string("Тест ") + kEchoOp);
     }
     EXPECT_EQ(calls[0].preselectedId, "a");
@@ -296,17 +298,27 @@ TEST_F(PickerRunTest, AnswersEveryChoiceOfTheUser) {
     }
 }
 
-TEST_F(PickerRunTest, TheRequesterIsTheOriginElseTheReferer) {
+TEST_F(PickerRunTest, ThePickerShowsTheRequesterAndTheFileTheRunSends) {
     harness.addSenders({"a"}, "a");
-    const std::vector<std::pair<httplib::Headers, std::string>> cases = {
-        {{{"Origin", "https://o.example"}, {"Referer", "https://r.example/page"}}, "https://o.example"},
-        {{{"Referer", "https://r.example/page"}}, "https://r.example/page"},
-        {{}, ""},
+    struct Case {
+        httplib::Headers headers;
+        std::string requester;  // the Origin, else the Referer
+        std::string filePath;
     };
-    for (const auto& [headers, requester] : cases) {
+    const std::vector<Case> cases = {
+        {{{"Origin", "https://o.example"}, {"Referer", "https://r.example/page"}}, "https://o.example", ""},
+        {{{"Referer", "https://r.example/page"}}, "https://r.example/page", ""},
+        {{}, "", ""},
+        {{{"Origin", "https://o.example"}, {"X-Velk-File-Path", "/home/u/DEKLAR.TXT"}},
+         "https://o.example",
+         "/home/u/DEKLAR.TXT"},
+        {{{"X-Velk-File-Path", ""}}, "", ""},
+    };
+    for (const Case& c : cases) {
         picker.choose("a");
-        ASSERT_EQ(harness.post(runPath(kEchoOp), "{}", headers).status, 200);
-        EXPECT_EQ(picker.calls().back().requester, requester);
+        ASSERT_EQ(harness.post(runPath(kEchoOp), "{}", c.headers).status, 200);
+        EXPECT_EQ(picker.calls().back().requester, c.requester);
+        EXPECT_EQ(picker.calls().back().filePath, c.filePath);
     }
 }
 

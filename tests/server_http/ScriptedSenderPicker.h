@@ -21,6 +21,7 @@ public:
         std::string preselectedId;
         std::string requester;
         std::string operationName;
+        std::string filePath;
         std::thread::id thread;
     };
     using Dispatcher = std::function<void(std::function<void()>)>;
@@ -29,11 +30,14 @@ public:
     explicit ScriptedSenderPicker(Dispatcher dispatcher) : dispatcher_(std::move(dispatcher)) {}
 
     void post(std::function<void()> task) override { dispatcher_(std::move(task)); }
+    // Its dialogs answer at once: there is never one to close.
+    void closeDialog() override {}
 
     server::SenderPickResult pickSender(const std::vector<core::SenderProfile>& senders,
                                         const std::string& preselectedId, const std::string& requester,
-                                        const std::string& operationName) override {
-        Call call{{}, preselectedId, requester, operationName, std::this_thread::get_id()};
+                                        const std::string& operationName,
+                                        const std::string& filePath) override {
+        Call call{{}, preselectedId, requester, operationName, filePath, std::this_thread::get_id()};
         for (const auto& sender : senders) {
             call.senderIds.push_back(sender.id);
         }

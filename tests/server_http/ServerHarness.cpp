@@ -37,7 +37,8 @@ ServerHarness::ServerHarness(Options options) {
     if (options.initialiseEngine) {
         engine_->initialise();
     }
-    server::ServerClocks clocks{[this] { return wallSeconds.load(); }, [this] { return steadyNs.load(); }};
+    server::ServerClocks clocks{[this] { return wallSeconds.load(); }, [this] { return steadyNs.load(); },
+                                options.dialogTimeLimit};
     server_ = std::make_unique<server::HttpServer>(engine_.get(), options.bridge, nullptr, &jobs_,
                                                    options.filePicker, nullptr, options.senderPicker, 0,
                                                    std::move(clocks));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,6 +39,8 @@ public:
         bool initialiseEngine = true;
         server::IFilePicker* filePicker = nullptr;
         core::infra::java::ZezizUrBridge* bridge = nullptr;
+        // How long a dialog waits for the user; zero: the server's own limit.
+        std::chrono::milliseconds dialogTimeLimit{0};
     };
 
     ServerHarness() : ServerHarness(Options{}) {}

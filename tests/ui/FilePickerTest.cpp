@@ -1,8 +1,12 @@
+#include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QTest>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stop_token>
 #include <string>
 
@@ -98,7 +102,7 @@ TEST(FilePickerTest, RequestThreadsReachTheDialogUntilTheLoopEnds) {
         std::stop_source stop;
         return server::callOnGuiThread<std::string>(
             picker, [&] { return picker.pickFile(dir.str(), std::string()); }, stop.get_token(),
-            std::string("<gave up>"));
+            std::string("<gave up>"), std::chrono::minutes(5));
     });
     EXPECT_EQ(picked, file);
 
@@ -106,6 +110,28 @@ TEST(FilePickerTest, RequestThreadsReachTheDialogUntilTheLoopEnds) {
     const std::string after =
         test::fromRequestThread<std::string>([&] { return picker.pickFolder(dir.str()); });
     EXPECT_EQ(after, "");
+}
+
+TEST(FilePickerTest, ADialogTheServerStopsWaitingForIsClosed) {
+    test::TempDir dir;
+    GuiLoop loop;
+    FilePicker picker(loop);
+    const std::vector<std::pair<const char*, std::function<std::string()>>> dialogs = {
+        {"file", [&] { return picker.pickFile(dir.str(), std::string()); }},
+        {"folder", [&] { return picker.pickFolder(dir.str()); }},
+    };
+    for (const auto& [name, pick] : dialogs) {
+        auto seen = ModalScript().expect("QFileDialog").arm();  // fails unless the dialog closes
+        const std::string picked = test::fromRequestThread<std::string>([&picker, &pick = pick] {
+            std::stop_source stop;
+            return server::callOnGuiThread<std::string>(
+                picker, pick, stop.get_token(), std::string("<gave up>"), std::chrono::milliseconds(200));
+        });
+        EXPECT_TRUE(seen->found) << name;
+        EXPECT_EQ(picked, "<gave up>") << name;
+        EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 30'000))
+            << name << ": the dialog is still open";
+    }
 }
 
 }  // namespace

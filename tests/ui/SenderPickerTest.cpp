@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ using server::SenderPickResult;
 using test::ModalScript;
 
 constexpr const char* kTitle = "VELK Agent — Избор на подател";
+// Longer than any test waits for a dialog.
+constexpr std::chrono::minutes kAmpleTimeLimit{5};
 
 std::vector<core::SenderProfile> threeSenders() {
     std::vector<core::SenderProfile> senders(3);
@@ -66,6 +69,26 @@ TEST(RequesterTextTest, TheRequesterIsOneLineNamingTheOrigin) {
     EXPECT_LE(requesterDisplayText(std::string(100'000, 'a')).size(), 2048);
 }
 
+TEST(RequesterTextTest, TheFilePathIsOneLineKeepingItsStartAndEnd) {
+    const std::vector<std::pair<std::string, QString>> cases = {
+        {"/home/u/Документи/DEKLAR.TXT", "/home/u/Документи/DEKLAR.TXT"},
+        {"/home/u/a  b/<b>x</b>.xml", "/home/u/a  b/<b>x</b>.xml"},   // kept as typed
+        {"/tmp/invoice\xE2\x80\xAEgpj.exe", "/tmp/invoice gpj.exe"},  // right-to-left override
+        {"/tmp/a\tb\x1B[2Jc", "/tmp/a b [2Jc"},                       // controls
+        {"/tmp/\xFF.txt", "/tmp/\xEF\xBF\xBD.txt"},                   // broken UTF-8
+    };
+    for (const auto& [path, shown] : cases) {
+        EXPECT_EQ(filePathDisplayText(path), shown) << path;
+    }
+    // A path longer than any real one keeps its start and its file name.
+    const std::string huge = "/srv/" + std::string(100'000, 'a') + "/DEKLAR.TXT";
+    const QString text = filePathDisplayText(huge);
+    EXPECT_LE(text.size(), 4096);
+    EXPECT_TRUE(text.startsWith("/srv/aaa"));
+    EXPECT_TRUE(text.endsWith("aaa/DEKLAR.TXT"));
+    EXPECT_TRUE(text.contains(QChar(0x2026)));
+}
+
 // --- the dialog -------------------------------------------------------------
 
 TEST(SenderPickerTest, TheDialogShowsTheRunTheRequesterAndTheSenders) {
@@ -73,7 +96,7 @@ TEST(SenderPickerTest, TheDialogShowsTheRunTheRequesterAndTheSenders) {
     SenderPicker picker(loop);
     auto seen = senderDialog().click("Избери").arm();
     const SenderPickResult pick = picker.pickSender(threeSenders(), "s-000000000002",
-                                                    "https://app.example.bg/x", "Справка за задължения");
+                                                    "https://app.example.bg/x", "Справка за задължения", "");
     EXPECT_EQ(pick.id, "s-000000000002");
     EXPECT_FALSE(pick.remember);
     EXPECT_FALSE(pick.createNew);
@@ -93,7 +116,7 @@ TEST(SenderPickerTest, WithoutAnOperationNameThereIsNoOperationLine) {
     GuiLoop loop;
     SenderPicker picker(loop);
     auto seen = senderDialog().click("Отказ").arm();
-    picker.pickSender(threeSenders(), "", "", "");
+    picker.pickSender(threeSenders(), "", "", "", "");
     EXPECT_EQ(seen->labels, (QStringList{"Избор на подател", "Заявител: неизвестен", "Изберете подател:"}));
 }
 
@@ -106,7 +129,7 @@ TEST(SenderPickerTest, TheActiveSenderIsPreselectedElseTheFirst) {
     SenderPicker picker(loop);
     for (const auto& [active, chosen] : cases) {
         senderDialog().click("Избери").arm();
-        EXPECT_EQ(picker.pickSender(threeSenders(), active, "", "Справка").id, chosen) << active;
+        EXPECT_EQ(picker.pickSender(threeSenders(), active, "", "Справка", "").id, chosen) << active;
     }
 }
 
@@ -136,7 +159,7 @@ TEST(SenderPickerTest, EachButtonAndTheWindowGiveTheirAnswer) {
     SenderPicker picker(loop);
     for (Case& c : cases) {
         auto seen = c.script.arm();
-        const SenderPickResult pick = picker.pickSender(threeSenders(), "s-000000000001", "", "Справка");
+        const SenderPickResult pick = picker.pickSender(threeSenders(), "s-000000000001", "", "Справка", "");
         EXPECT_EQ(pick.id, c.expected.id) << c.name;
         EXPECT_EQ(pick.remember, c.expected.remember) << c.name;
         EXPECT_EQ(pick.createNew, c.expected.createNew) << c.name;
@@ -164,7 +187,7 @@ TEST(SenderPickerTest, EnterDeclinesWhereverTheFocusStarts) {
                                        .press(Qt::Key_Return)});
     for (auto& [name, script] : cases) {
         auto seen = script.arm();
-        const SenderPickResult pick = picker.pickSender(threeSenders(), "s-000000000001", "", "Справка");
+        const SenderPickResult pick = picker.pickSender(threeSenders(), "s-000000000001", "", "Справка", "");
         EXPECT_EQ(pick.id, "") << name;
         EXPECT_FALSE(pick.createNew) << name;
         EXPECT_TRUE(seen->problems.isEmpty()) << name << ": " << seen->problems.join("; ").toStdString();
@@ -191,15 +214,50 @@ TEST(SenderPickerTest, TheRequesterLineIsPlainOneLineAndElided) {
         })
         .click("Отказ")
         .arm();
-    picker.pickSender(threeSenders(), "", longOrigin, "<b>Справка</b>");
+    picker.pickSender(threeSenders(), "", longOrigin, "<b>Справка</b>", "");
     EXPECT_TRUE(plain);
     EXPECT_TRUE(elided);
     EXPECT_EQ(full.toStdString(), "Заявител: " + longOrigin);
 
     auto seen = senderDialog().click("Отказ").arm();
-    picker.pickSender(threeSenders(), "", "<i>x</i>", "<b>Справка</b>");
+    picker.pickSender(threeSenders(), "", "<i>x</i>", "<b>Справка</b>", "");
     EXPECT_TRUE(seen->labels.contains("Операция: <b>Справка</b>"));
     EXPECT_TRUE(seen->labels.contains("Заявител: <i>x</i>"));
+}
+
+TEST(SenderPickerTest, TheFileARunSendsIsShownOnALineOfItsOwn) {
+    GuiLoop loop;
+    SenderPicker picker(loop);
+    auto seen = senderDialog().click("Отказ").arm();
+    picker.pickSender(threeSenders(), "", "https://app.example.bg", "Подаване", "/home/u/<b>DEKLAR</b>.TXT");
+    EXPECT_EQ(seen->labels,
+              (QStringList{"Избор на подател", "Операция: Подаване", "Заявител: https://app.example.bg",
+                           "Файл: /home/u/<b>DEKLAR</b>.TXT", "Изберете подател:"}))
+        << seen->labels.join(" | ").toStdString();
+
+    // A long path loses its middle, never the file's name.
+    const std::string longPath = "/home/u/" + std::string(400, 'd') + "/DEKLAR.TXT";
+    bool plain = false;
+    QString shown;
+    QString full;
+    senderDialog()
+        .then([&](QWidget* d, test::ModalSeen&) {
+            auto* line = d->findChild<ElidedLabel*>("filePath");
+            if (line == nullptr) {
+                return;
+            }
+            plain = line->textFormat() == Qt::PlainText && !line->wordWrap() && line->width() <= d->width();
+            shown = line->text();
+            full = line->fullText();
+        })
+        .click("Отказ")
+        .arm();
+    picker.pickSender(threeSenders(), "", "https://app.example.bg", "Подаване", longPath);
+    EXPECT_TRUE(plain);
+    EXPECT_EQ(full.toStdString(), "Файл: " + longPath);
+    EXPECT_TRUE(shown.startsWith("Файл: /home/u/ddd")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("ddd/DEKLAR.TXT")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
 }
 
 TEST(SenderPickerTest, NoSendersAnswersAtOnceWithoutADialog) {
@@ -210,7 +268,7 @@ TEST(SenderPickerTest, NoSendersAnswersAtOnceWithoutADialog) {
         opened = QApplication::activeModalWidget() != nullptr;
         test::closeAllModals();
     });
-    const SenderPickResult pick = picker.pickSender({}, "s-1", "https://app.example", "Справка");
+    const SenderPickResult pick = picker.pickSender({}, "s-1", "https://app.example", "Справка", "");
     QCoreApplication::processEvents();
     EXPECT_FALSE(opened);
     EXPECT_EQ(pick.id, "");
@@ -234,9 +292,9 @@ TEST(SenderPickerTest, ARequestThreadGetsTheUsersChoiceThroughTheServersCall) {
             picker,
             [&] {
                 ranOn = QThread::currentThread();
-                return picker.pickSender(senders, "", "https://app.example", "Справка");
+                return picker.pickSender(senders, "", "https://app.example", "Справка", "");
             },
-            stop.get_token(), gaveUp);
+            stop.get_token(), gaveUp, kAmpleTimeLimit);
     });
     EXPECT_EQ(pick.id, "s-000000000002");
     EXPECT_EQ(ranOn, QCoreApplication::instance()->thread());
@@ -244,7 +302,7 @@ TEST(SenderPickerTest, ARequestThreadGetsTheUsersChoiceThroughTheServersCall) {
     // Called straight from a request thread, the picker waits for the GUI thread itself.
     senderDialog().click("Нов подател").arm();
     const SenderPickResult direct = test::fromRequestThread<SenderPickResult>(
-        [&] { return picker.pickSender(senders, "", "https://app.example", "Справка"); });
+        [&] { return picker.pickSender(senders, "", "https://app.example", "Справка", ""); });
     EXPECT_TRUE(direct.createNew);
 }
 
@@ -263,9 +321,9 @@ TEST(SenderPickerTest, OnceTheLoopHasEndedNothingIsPostedOrShown) {
         opened = QApplication::activeModalWidget() != nullptr;
         test::closeAllModals();
     });
-    EXPECT_EQ(picker.pickSender(threeSenders(), "", "", "Справка").id, "");
+    EXPECT_EQ(picker.pickSender(threeSenders(), "", "", "Справка", "").id, "");
     const SenderPickResult fromThread = test::fromRequestThread<SenderPickResult>(
-        [&] { return picker.pickSender(threeSenders(), "", "", "Справка"); });
+        [&] { return picker.pickSender(threeSenders(), "", "", "Справка", ""); });
     EXPECT_EQ(fromThread.id, "");
     QCoreApplication::processEvents();
     EXPECT_FALSE(opened);
@@ -284,7 +342,7 @@ TEST(SenderPickerTest, AWaitingRequestGivesUpWhenTheLoopEndsUnderAnOpenDialog) {
         .click("Избери")
         .arm();
     const SenderPickResult pick = test::fromRequestThread<SenderPickResult>([&] {
-        SenderPickResult result = picker.pickSender(threeSenders(), "", "", "Справка");
+        SenderPickResult result = picker.pickSender(threeSenders(), "", "", "Справка", "");
         returned = true;
         return result;
     });
@@ -310,12 +368,32 @@ TEST(SenderPickerTest, AStoppingServerStopsWaitingForAnOpenDialog) {
     const std::vector<core::SenderProfile> senders = threeSenders();
     const SenderPickResult pick = test::fromRequestThread<SenderPickResult>([&] {
         SenderPickResult result = server::callOnGuiThread<SenderPickResult>(
-            picker, [&] { return picker.pickSender(senders, "", "", "Справка"); }, stop.get_token(), gaveUp);
+            picker, [&] { return picker.pickSender(senders, "", "", "Справка", ""); }, stop.get_token(),
+            gaveUp, kAmpleTimeLimit);
         returned = true;
         return result;
     });
     EXPECT_TRUE(returnedWhileOpen);
     EXPECT_EQ(pick.id, "<gave up>");
+}
+
+TEST(SenderPickerTest, ADialogTheServerStopsWaitingForIsClosedAsCancelled) {
+    GuiLoop loop;
+    SenderPicker picker(loop);
+    SenderPickResult gaveUp;
+    gaveUp.id = "<gave up>";
+    const std::vector<core::SenderProfile> senders = threeSenders();
+    auto seen = senderDialog().arm();  // fails unless the dialog closes
+    const SenderPickResult pick = test::fromRequestThread<SenderPickResult>([&] {
+        std::stop_source stop;
+        return server::callOnGuiThread<SenderPickResult>(
+            picker, [&] { return picker.pickSender(senders, "", "", "Справка", ""); }, stop.get_token(),
+            gaveUp, std::chrono::milliseconds(200));
+    });
+    EXPECT_TRUE(seen->found);
+    EXPECT_EQ(pick.id, "<gave up>");
+    EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 30'000))
+        << "the dialog is still open";
 }
 
 TEST(SenderPickerTest, ATaskStillQueuedWhenThePickerGoesNeverRuns) {
