@@ -1,6 +1,8 @@
 // Requests that reach the one bridge at once, the two reading threads of a
 // filing, and the runs that another thread ends (a time limit, shut-down):
 // run under ThreadSanitizer.
+#include <signal.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -54,10 +56,27 @@ void touch(const std::string& path) {
     const std::ofstream file(path);
 }
 
-// What a child of the fake Java home left running: its processes carry the
-// home's JAVA_HOME in their environment, whatever their group.
-int leftOverChildren() {
+// What children of the fake Java home left running: their processes carry
+// the home's JAVA_HOME in their environment, whatever their group.
+std::vector<pid_t> leftOverChildren() {
     return test::liveProcessesWithEnvironment(std::string("JAVA_HOME=") + std::getenv("JAVA_HOME"));
+}
+
+int leftOverCount() {
+    return static_cast<int>(leftOverChildren().size());
+}
+
+// Whether the run ends in time; when it does not, its children are killed,
+// so the test fails instead of waiting for ever.
+template <typename T>
+bool endsInTime(std::future<T>& run) {
+    if (run.wait_for(test::kChildDeadline) == std::future_status::ready) {
+        return true;
+    }
+    for (const pid_t pid : leftOverChildren()) {
+        ::kill(pid, SIGKILL);
+    }
+    return false;
 }
 
 // A child that notes its start and then waits for the test to let it go: a
@@ -150,12 +169,11 @@ TEST(BridgeConcurrencyTest, AValidationPastItsTimeLimitIsEndedWithWhatItStarted)
     auto verdict = std::async(std::launch::async, [&] {
         return bridge.validate(home.folder("vat", "echo 'checking'; sleep 1000 & sleep 1000 & wait"), {});
     });
-    ASSERT_EQ(verdict.wait_for(test::kChildDeadline), std::future_status::ready)
-        << "the validation never ended";
+    ASSERT_TRUE(endsInTime(verdict)) << "the validation never ended";
     EXPECT_THAT(verdict.get(),
                 ElementsAre("Валидацията беше прекратена: Java не завърши в допустимото време. "
                             "Подробности има във VezoRodarC.log."));
-    EXPECT_TRUE(test::waitUntilNoneLive(leftOverChildren)) << "the child's processes outlived the limit";
+    EXPECT_TRUE(test::waitUntilNoneLive(leftOverCount)) << "the child's processes outlived the limit";
     EXPECT_EQ(
         log.count("WARN", "ZezizUR validate: no end after 500 ms; the Java child's process group was ended"),
         1);
@@ -198,20 +216,20 @@ TEST(BridgeConcurrencyTest, ARunInProgressRefusesTheApiAndShutDownEndsItAndTheWa
         const std::string other = home.folder("other", "exit 0");
         auto refused = std::async(
             std::launch::async, [&] { return bridge.validate(other, {}, ZezizUrBridge::WhenBusy::Refuse); });
-        ASSERT_EQ(refused.wait_for(test::kChildDeadline), std::future_status::ready)
-            << "the refusing validation waited for the run in progress";
+        ASSERT_TRUE(endsInTime(refused)) << "the refusing validation waited for the run in progress";
         EXPECT_THAT(refused.get(), ElementsAre(kBusy));
         auto waiter = std::async(std::launch::async, [&] { return bridge.validate(other, {}); });
-        ASSERT_TRUE(eventually([&] { return waiting == 1; })) << "the waiting validation never waited";
+        if (!eventually([&] { return waiting == 1; })) {
+            endsInTime(holder);
+            FAIL() << "the waiting validation never waited";
+        }
 
         bridge.shutDown();
-        ASSERT_EQ(holder.wait_for(test::kChildDeadline), std::future_status::ready)
-            << "shut-down left the run";
+        ASSERT_TRUE(endsInTime(holder)) << "shut-down left the run";
         EXPECT_EQ(holder.get(), c.interrupted);
-        ASSERT_EQ(waiter.wait_for(test::kChildDeadline), std::future_status::ready)
-            << "shut-down left the waiter";
+        ASSERT_TRUE(endsInTime(waiter)) << "shut-down left the waiter";
         EXPECT_THAT(waiter.get(), ElementsAre(kClosing));
-        EXPECT_TRUE(test::waitUntilNoneLive(leftOverChildren))
+        EXPECT_TRUE(test::waitUntilNoneLive(leftOverCount))
             << "the held child's processes outlived shut-down";
         // Nothing starts after shut-down.
         EXPECT_THAT(bridge.validate(other, {}), ElementsAre(kClosing));

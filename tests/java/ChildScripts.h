@@ -1,16 +1,18 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <future>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "infrastructure/java/ProcessRunner.h"
 
@@ -49,21 +51,41 @@ inline BoundedRun runBounded(core::infra::java::ProcessRunner& runner,
     return run;
 }
 
+// The whole text of a /proc file; empty when the process has gone meanwhile
+// (a read error, which the standard streams would throw).
+inline std::string readProcFile(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return text;
+    }
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
 // Processes that have not ended (zombies do not count) and pass the test:
-// called with the /proc/PID folder of each.
-inline int liveProcesses(const std::function<bool(const std::string& procDir, long group)>& matches) {
-    int count = 0;
+// called with the /proc/PID folder and the process group of each.
+inline std::vector<pid_t> liveProcesses(
+    const std::function<bool(const std::string& procDir, long group)>& matches) {
+    std::vector<pid_t> out;
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr) {
-        return -1;
+        return out;
     }
     while (const dirent* entry = ::readdir(proc)) {
         const std::string name = entry->d_name;
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
             continue;
         }
-        std::ifstream stat("/proc/" + name + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const std::string text = readProcFile("/proc/" + name + "/stat");
         const std::size_t close = text.rfind(')');
         if (close == std::string::npos) {
             continue;
@@ -74,26 +96,27 @@ inline int liveProcesses(const std::function<bool(const std::string& procDir, lo
         long group = 0;
         fields >> state >> parent >> group;
         if (state != 'Z' && state != 'X' && matches("/proc/" + name, group)) {
-            ++count;
+            out.push_back(static_cast<pid_t>(std::stol(name)));
         }
     }
     ::closedir(proc);
-    return count;
+    return out;
 }
 
 // Live members of a process group.
 inline int liveMembers(pid_t group) {
-    return liveProcesses([group](const std::string&, long pgrp) { return pgrp == group; });
+    return static_cast<int>(
+        liveProcesses([group](const std::string&, long pgrp) { return pgrp == group; }).size());
 }
 
 // Live processes whose environment holds the entry ("NAME=value"): what a
 // child started with that environment left behind, whatever its group.
-inline int liveProcessesWithEnvironment(const std::string& entry) {
+inline std::vector<pid_t> liveProcessesWithEnvironment(const std::string& entry) {
     return liveProcesses([&entry](const std::string& procDir, long) {
-        std::ifstream in(procDir + "/environ", std::ios::binary);
-        const std::string environment((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        return environment.find(std::string(1, '\0') + entry + std::string(1, '\0')) != std::string::npos ||
-               environment.rfind(entry + std::string(1, '\0'), 0) == 0;
+        const std::string environment = readProcFile(procDir + "/environ");
+        const std::string terminated = entry + std::string(1, '\0');
+        return environment.rfind(terminated, 0) == 0 ||
+               environment.find(std::string(1, '\0') + terminated) != std::string::npos;
     });
 }
 
