@@ -45,10 +45,10 @@ constexpr const char* kValidationTimedOut =
     "Валидацията беше прекратена: Java не завърши в допустимото време. Подробности има във "
     "VezoRodarC.log.";
 constexpr const char* kMainClass = "VelkVatUploader";
-// What waitid reports for a child ended by the bridge's SIGKILL.
-constexpr int kKilledExitCode = 128 + SIGKILL;
 constexpr const char* kMainClassFile = "VelkVatUploader.class";
 constexpr const char* kRequiredJars[] = {"VATClientService.jar", "SignerService.jar", "LSManager.jar"};
+// The exit code the runner reports for a child ended by its SIGKILL.
+constexpr int kKilledExitCode = 128 + SIGKILL;
 
 bool exists(const std::string& path) {
     std::error_code ec;
@@ -422,7 +422,6 @@ std::vector<std::string> ZezizUrBridge::validate(const std::string& declarationD
         logLine(LogLevel::Warn, "ZezizUR validate: no end after " +
                                     std::to_string(s.options.validationTimeLimit.count()) +
                                     " ms; the Java child's process group was ended");
-        report(progress, kValidationTimedOut);
         return {kValidationTimedOut};
     }
     if (exitCode == 0) {
