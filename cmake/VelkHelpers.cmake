@@ -1,13 +1,14 @@
-# velk_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [ENVIRONMENT VAR=value])
+# velk_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [ENVIRONMENT VAR=value] [ONE_ENTRY])
 # One GoogleTest executable per test folder; every case becomes a ctest entry,
 # or, with VELK_TEST_PER_PROGRAM, the whole program is one entry (the
 # sanitizer tree: there each start of a program costs about half a second).
 # Tests carry the label "unit" unless LABELS says otherwise; the sanitizer
 # build builds their programs (target unit_tests) and runs that label. Give
 # one label only: the test discovery of CMake 3.25 flattens a list of labels. ENVIRONMENT (one variable) is set for
-# every case.
+# every case. ONE_ENTRY makes the program one entry in every tree, for cases
+# that share a costly set-up of their suite.
 function(velk_add_test)
-  cmake_parse_arguments(T "" "NAME;ENVIRONMENT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "ONE_ENTRY" "NAME;ENVIRONMENT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
@@ -26,7 +27,7 @@ function(velk_add_test)
   if(T_ENVIRONMENT)
     list(APPEND T_PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
   endif()
-  if(VELK_TEST_PER_PROGRAM)
+  if(VELK_TEST_PER_PROGRAM OR T_ONE_ENTRY)
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set_tests_properties(${T_NAME} PROPERTIES ${T_PROPERTIES})
   else()

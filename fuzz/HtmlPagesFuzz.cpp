@@ -165,6 +165,8 @@ void checkReply(const std::string& page) {
     const portal::PlsReplyVerdict verdict = portal::classifyPlsReply(page);
     VELK_FUZZ_CHECK(anyWord || verdict == portal::PlsReplyVerdict::Unrecognised);
     VELK_FUZZ_CHECK(anyAcceptance || verdict != portal::PlsReplyVerdict::Accepted);
+    // Comments, scripts and style sheets are no evidence either way.
+    VELK_FUZZ_CHECK(portal::classifyPlsReply(http::htmlWithoutHiddenParts(page)) == verdict);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "FuzzCheck.h"
 #include "TempFolder.h"
 #include "agent/FileSettings.h"
+#include "common/JsonUtils.h"
 #include "common/TextUtils.h"
 
 namespace {
@@ -55,6 +56,35 @@ Snapshot snapshotOf(const FileSettings& settings) {
     return s;
 }
 
+// The active id the loader must end with, read from the file on its own: a
+// stored "activeSenderId" that one of the senders has, else the first
+// sender's id (the empty id leaves none active). Nothing when the file holds
+// no "senders" array (the legacy form) or no senders at all.
+std::optional<std::optional<std::string>> expectedActiveId(
+    std::string_view text, const std::vector<velk::core::SenderProfile>& senders) {
+    if (senders.empty()) {
+        return std::nullopt;
+    }
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    }
+    const std::optional<velk::core::json> root = velk::core::tryParseExternalJson(text);
+    if (!root || !root->is_object() || !root->contains("senders") || !(*root)["senders"].is_array()) {
+        return std::nullopt;
+    }
+    std::string stored;
+    if (const auto it = root->find("activeSenderId"); it != root->end() && it->is_string()) {
+        stored = it->get<std::string>();
+    }
+    for (const auto& sender : senders) {
+        if (!stored.empty() && sender.id == stored) {
+            return std::optional<std::string>(stored);
+        }
+    }
+    const std::string& first = senders.front().id;
+    return first.empty() ? std::optional<std::string>() : std::optional<std::string>(first);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -73,15 +103,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 VELK_FUZZ_CHECK(velk::core::isValidUtf8(sender.id));
                 VELK_FUZZ_CHECK(velk::core::isValidUtf8(sender.displayName));
             }
-            // The active sender is one of the senders whenever there are any;
-            // when none is active, the first sender has no id (the fallback
-            // names it, and the empty id names no sender).
-            if (!first.senders.empty()) {
-                if (first.activeId) {
-                    VELK_FUZZ_CHECK(settings.getSender(*first.activeId).has_value());
-                } else {
-                    VELK_FUZZ_CHECK(first.senders.front().id.empty());
-                }
+            // The stored active id when a sender has it, else the first
+            // sender's; an active id always names a sender.
+            const auto expected =
+                expectedActiveId(std::string_view(reinterpret_cast<const char*>(data), size), first.senders);
+            if (expected) {
+                VELK_FUZZ_CHECK(first.activeId == *expected);
+            }
+            if (!first.senders.empty() && first.activeId) {
+                VELK_FUZZ_CHECK(settings.getSender(*first.activeId).has_value());
             }
             VELK_FUZZ_CHECK(settings.save());
         }

@@ -1,5 +1,6 @@
 // The text helpers that outside bytes pass through: windows-1251 to UTF-8,
-// base64 both ways, the UTF-8-safe cut and the repair to valid UTF-8.
+// base64 both ways, the UTF-8-safe cut, the repair to valid UTF-8 and the
+// escaping for the log.
 
 #include <algorithm>
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "LogLineCheck.h"
 #include "common/TextUtils.h"
 
 using namespace velk::core;
@@ -46,17 +48,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             VELK_FUZZ_CHECK(cut.size() <= limit);
             VELK_FUZZ_CHECK(bytes.substr(0, cut.size()) == cut);
             VELK_FUZZ_CHECK(!valid || isValidUtf8(cut));
-            // Valid text loses at most the three bytes of one cut character.
-            VELK_FUZZ_CHECK(!valid || cut.size() + 3 >= std::min(limit, bytes.size()));
-            VELK_FUZZ_CHECK(!valid || limit < bytes.size() || cut.size() == bytes.size());
+            VELK_FUZZ_CHECK(limit < bytes.size() || cut.size() == bytes.size());
+            VELK_FUZZ_CHECK(cut.size() + 3 >= std::min(limit, bytes.size()));
+            // Whatever the bytes, only the start of the one character that the
+            // limit cuts is left out: a lead byte that needs more bytes than
+            // remain, then continuation bytes.
+            const std::string_view left =
+                bytes.substr(cut.size(), std::min(limit, bytes.size()) - cut.size());
+            if (!left.empty()) {
+                const auto lead = static_cast<unsigned char>(left[0]);
+                const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                                           : lead >= 0xE0 && lead <= 0xEF ? 3
+                                           : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                                          : 1;
+                VELK_FUZZ_CHECK(left.size() < length);
+                VELK_FUZZ_CHECK(std::all_of(left.begin() + 1, left.end(), [](char c) {
+                    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+                }));
+            }
         }
 
-        // The log escaping leaves no control byte behind.
+        // The log escaping leaves nothing that ends or fakes a line, and
+        // leaves text that holds nothing of the kind as it is.
         const std::string escaped = escapeControlBytes(bytes);
-        for (const char c : escaped) {
-            const auto u = static_cast<unsigned char>(c);
-            VELK_FUZZ_CHECK(u >= 0x20 && u != 0x7F);
-        }
+        VELK_FUZZ_CHECK(velk::fuzz::staysOneLogLine(escaped));
+        VELK_FUZZ_CHECK(!velk::fuzz::staysOneLogLine(bytes) || escaped == bytes);
+        VELK_FUZZ_CHECK(escaped.size() <= 4 * bytes.size());
         const std::string encodedForUrl = percentEncode(bytes);
         VELK_FUZZ_CHECK(encodedForUrl.find_first_of("&=?/#+ ") == std::string::npos);
     });

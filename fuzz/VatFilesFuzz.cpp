@@ -165,7 +165,8 @@ void checkHeaderFiles(std::string_view bytes) {
     if (header.ok) {
         VELK_FUZZ_CHECK(header.year >= 2000 && header.year <= 2100);
         VELK_FUZZ_CHECK(header.month >= 1 && header.month <= 12);
-        VELK_FUZZ_CHECK(header.bulstat.size() == 9 || header.bulstat.size() == 13);
+        VELK_FUZZ_CHECK(header.bulstat.size() == 9 || header.bulstat.size() == 10 ||
+                        header.bulstat.size() == 13);
     }
     checkDec16Header(forms::readDec1Header(deklar));
     checkDec16Header(forms::readDec6Header(deklar));

@@ -1,4 +1,5 @@
 import java.io.BufferedReader;
+import java.io.ByteArrayInputStream;
 import java.io.FileDescriptor;
 import java.io.FileOutputStream;
 import java.io.IOException;
@@ -31,6 +32,8 @@ import java.util.function.Function;
  * "NATIVE_ERROR:" lines, a general error is "ERROR:", a filing that went
  * through ends with "SUCCESS" and exit code 0. Progress goes to standard error
  * as "Прогрес: " lines. Everything is UTF-8, whatever the JDK's defaults.
+ * Only this class writes to standard output and reads standard input:
+ * System.out of the client's libraries goes to standard error.
  *
  * The client is reached through one adapter class on the class path,
  * velk.vatclient.VatClientAdapter, with two static methods:
@@ -64,6 +67,12 @@ public final class VelkVatUploader {
         out = new PrintStream(new FileOutputStream(FileDescriptor.out), true, StandardCharsets.UTF_8);
         err = new PrintStream(new FileOutputStream(FileDescriptor.err), true, StandardCharsets.UTF_8);
         in = new BufferedReader(new InputStreamReader(System.in, StandardCharsets.UTF_8));
+        // The protocol streams are this class's alone: what the client's
+        // libraries print through System.out goes to standard error, where it
+        // cannot pass for a protocol line, and they read nothing of the
+        // agent's answers.
+        System.setOut(err);
+        System.setIn(new ByteArrayInputStream(new byte[0]));
         int code;
         try {
             code = run(args);

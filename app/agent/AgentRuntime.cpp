@@ -57,9 +57,10 @@ QUrl integrationDemoUrl() {
 AgentRuntime::AgentRuntime(std::uint16_t apiPort, platform::SingleInstance* instance) {
     // vezorodar:// links start this program. A failure is logged by the
     // handler and changes nothing else; the next start tries again.
-    if (!platform::ProtocolHandler::isRegistered()) {
-        platform::ProtocolHandler::registerHandler(
-            platform::joinPath(platform::executableDir(), "VezoRodarC"));
+    const std::string executable = platform::joinPath(platform::executableDir(), "VezoRodarC");
+    if (!platform::ProtocolHandler::isRegistered() ||
+        platform::ProtocolHandler::hasOutdatedEntryFor(executable)) {
+        platform::ProtocolHandler::registerHandler(executable);
     }
 
     auto settings = std::make_unique<FileSettings>(settingsFilePath());

@@ -15,6 +15,7 @@
 #include "common/AgencyEndpoints.h"
 #include "common/CodeTables.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "platform/SecureWipe.h"
@@ -114,7 +115,8 @@ bool cloudFlagFrom(const json& value) {
 void warnMistyped(const std::vector<std::string>& keys) {
     constexpr std::size_t kMaxNamed = 10;
     for (std::size_t i = 0; i < keys.size() && i < kMaxNamed; ++i) {
-        logLine(LogLevel::Warn, "FileSettings: \"" + keys[i] + "\" has a value of the wrong type; ignored");
+        logLine(LogLevel::Warn, "FileSettings: \"" + core::escapeControlBytes(keys[i]) +
+                                    "\" has a value of the wrong type; ignored");
     }
     if (keys.size() > kMaxNamed) {
         logLine(LogLevel::Warn, "FileSettings: " + std::to_string(keys.size() - kMaxNamed) +
@@ -223,7 +225,7 @@ void FileSettings::reload() {
     try {
         loadObject(root);
     } catch (const std::exception& e) {
-        logLine(LogLevel::Warn, std::string("FileSettings::reload: ") + e.what());
+        logLine(LogLevel::Warn, "FileSettings::reload: " + core::escapeControlBytes(e.what()));
     }
 }
 

@@ -19,12 +19,6 @@ using core::logLine;
 // dpkg-query answers quickly; a hung one must not hold shut-down for long.
 constexpr int kLookupTimeoutMs = 30'000;
 
-QString shellQuoted(const QString& text) {
-    QString out = text;
-    out.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + out + QLatin1Char('\'');
-}
-
 // Whether dpkg knows the package as installed ("install ok installed",
 // "hold ok installed"); removed packages keep a status too.
 bool packageInstalled() {
@@ -50,7 +44,10 @@ QString userEntry(const std::string& path) {
 
 }  // namespace
 
-Uninstaller::Uninstaller(QObject* parent) : QObject(parent) {}
+Uninstaller::Uninstaller(QObject* parent) : Uninstaller(AgentRestart::afterThisProcess(), parent) {}
+
+Uninstaller::Uninstaller(AgentRestart restart, QObject* parent)
+    : QObject(parent), restart_(std::move(restart)) {}
 
 Uninstaller::~Uninstaller() {
     if (worker_.joinable()) {
@@ -59,17 +56,7 @@ Uninstaller::~Uninstaller() {
 }
 
 QString Uninstaller::removalCommand(const QStringList& userEntries) {
-    QString command = QStringLiteral("pkexec apt-get remove -y ") + QString::fromLatin1(kPackage);
-    QStringList quoted;
-    for (const QString& entry : userEntries) {
-        if (!entry.isEmpty()) {
-            quoted.append(shellQuoted(entry));
-        }
-    }
-    if (!quoted.isEmpty()) {
-        command += QStringLiteral(" && rm -f ") + quoted.join(QLatin1Char(' '));
-    }
-    return command;
+    return PackageShell::removalCommand(QString::fromLatin1(kPackage), userEntries);
 }
 
 void Uninstaller::start() {
@@ -91,8 +78,8 @@ void Uninstaller::lookUpAndLaunch(const QStringList& userEntries) {
         post([this] {
             busy_ = false;
             emit failed(
-                tr("Не е намерена инсталация през MSI. Ако агентът е стартиран от папка за разработка, "
-                   "ползвайте файловата система за изтриване."));
+                tr("Не е намерен инсталиран пакет vezorodar. Ако агентът е стартиран от папка за "
+                   "разработка, ползвайте файловата система за изтриване."));
         });
         return;
     }
@@ -103,15 +90,15 @@ void Uninstaller::lookUpAndLaunch(const QStringList& userEntries) {
         logLine(LogLevel::Warn, "Uninstaller: pkexec not found");
     } else {
         logLine(LogLevel::Info, "Uninstaller: launching pkexec apt-get remove -y vezorodar");
-        started = QProcess::startDetached(QStringLiteral("/bin/sh"),
-                                          {QStringLiteral("-c"), removalCommand(userEntries)});
+        started = PackageShell::startDetached(
+            PackageShell::removalArguments(QString::fromLatin1(kPackage), userEntries, restart_));
     }
     post([this, started] {
         busy_ = false;
         if (started) {
             emit launched();
         } else {
-            emit failed(tr("Не може да се стартира msiexec."));
+            emit failed(tr("Не може да се стартира pkexec."));
         }
     });
 }

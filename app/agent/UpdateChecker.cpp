@@ -4,6 +4,7 @@
 
 #include "agent/VelkCloudClient.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 
 namespace velk::agent {
 
@@ -95,8 +96,9 @@ void UpdateChecker::applyResult(bool newer, const QString& version, const QStrin
     if (newer) {
         latestVersion_ = version;
         downloadUrl_ = url;
-        logLine(LogLevel::Info, "UpdateChecker: new version " + version.toStdString() +
-                                    " available (current " + core::versionString() + ")");
+        logLine(LogLevel::Info, "UpdateChecker: new version " +
+                                    core::escapeControlBytes(version.toStdString()) + " available (current " +
+                                    core::versionString() + ")");
         emit updateAvailable(version, url);
     }
     emit checkCompleted();

@@ -11,6 +11,7 @@
 #include "agent/UpdateChecker.h"
 #include "agent/UpdateInstaller.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "ui/LazyMainWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/TrayIcon.h"
@@ -49,7 +50,7 @@ void connectUpdates(UpdateChecker& checker, UpdateInstaller& installer, ui::Lazy
                      });
     QObject::connect(&installer, &UpdateInstaller::launched, [] { quitSoon(); });
     QObject::connect(&installer, &UpdateInstaller::failed, [](const QString& reason) {
-        logLine(LogLevel::Warn, "UpdateInstaller failed: " + reason.toStdString());
+        logLine(LogLevel::Warn, "UpdateInstaller failed: " + core::escapeControlBytes(reason.toStdString()));
     });
     window.whenMade([&installer, announced](ui::MainWindow& made) {
         QObject::connect(&made, &ui::MainWindow::requestInstallUpdate, &installer, &UpdateInstaller::start);
@@ -66,7 +67,7 @@ void connectUninstall(Uninstaller& uninstaller, ui::LazyMainWindow& window) {
     });
     QObject::connect(&uninstaller, &Uninstaller::launched, [] { quitSoon(); });
     QObject::connect(&uninstaller, &Uninstaller::failed, [](const QString& reason) {
-        logLine(LogLevel::Warn, "Uninstaller failed: " + reason.toStdString());
+        logLine(LogLevel::Warn, "Uninstaller failed: " + core::escapeControlBytes(reason.toStdString()));
         QMessageBox::warning(nullptr, QObject::tr("Неуспешна деинсталация"), reason, QMessageBox::Ok);
     });
 }

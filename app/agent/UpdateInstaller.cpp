@@ -1,20 +1,18 @@
 #include "agent/UpdateInstaller.h"
 
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QDir>
 #include <QStandardPaths>
 #include <QUrl>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "agent/PackageFile.h"
 #include "common/Logger.h"
 #include "common/TextUtils.h"
 #include "infrastructure/http/HttpClient.h"
-#include "platform/AtomicFile.h"
 
 namespace velk::agent {
 
@@ -32,9 +30,11 @@ std::unique_ptr<HttpClient> downloadClient() {
     options.userAgent = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36";
     options.followRedirects = true;
     options.maxRedirects = 10;
-    options.timeoutSeconds = 600;
+    options.timeout = std::chrono::seconds(600);
     options.verifyTls = true;
-    options.maxBodyBytes = UpdateInstaller::kMaxPackageBytes;
+    // The package is installed as root: it comes over verified TLS or not
+    // at all, redirects included.
+    options.protocols = "https";
     return HttpClient::create(std::move(options));
 }
 
@@ -43,13 +43,60 @@ bool keptInFileName(const QChar c) {
     return c != QLatin1Char('/') && category != QChar::Other_Control && category != QChar::Other_Format;
 }
 
-bool isOutOfSpace(int error) {
-    return error == ENOSPC || error == EDQUOT || error == EFBIG;
+QString httpsOnly() {
+    return QObject::tr("Изтеглянето е отказано: инсталаторът се изтегля само през https.");
+}
+
+QString emptyReply() {
+    return QObject::tr("Грешка при изтегляне на инсталатора (празен отговор).");
+}
+
+QString problemText(const PackageFile& file, std::int64_t maxBytes) {
+    constexpr std::int64_t kMiB = 1024 * 1024;
+    switch (file.problem()) {
+        case PackageFile::Problem::TooLarge:
+            return QObject::tr("Инсталаторът е твърде голям (над %1 MiB). Изтеглянето е прекъснато.")
+                .arg((maxBytes + kMiB - 1) / kMiB);
+        case PackageFile::Problem::NotDebian:
+            return QObject::tr("Изтегленият файл не е пакет на Debian (.deb). Инсталацията е отказана.");
+        case PackageFile::Problem::OutOfSpace:
+            return QObject::tr("Не може да се запише целия файл (ниска свободна памет?).");
+        case PackageFile::Problem::WriteFailed:
+        case PackageFile::Problem::None:
+            break;
+    }
+    return QObject::tr("Не може да се запази инсталатора: ") +
+           QString::fromLocal8Bit(std::strerror(file.error()));
+}
+
+const char* problemLog(PackageFile::Problem problem) {
+    switch (problem) {
+        case PackageFile::Problem::TooLarge:
+            return "larger than the limit";
+        case PackageFile::Problem::NotDebian:
+            return "not a Debian package";
+        case PackageFile::Problem::OutOfSpace:
+            return "out of disk space";
+        case PackageFile::Problem::WriteFailed:
+            return "cannot write the file";
+        case PackageFile::Problem::None:
+            break;
+    }
+    return "";
+}
+
+// apt-get takes an argument for a package file only when it ends so.
+QString withDebExtension(const QString& name) {
+    return name.endsWith(QLatin1String(".deb")) ? name : name + QLatin1String(".deb");
 }
 
 }  // namespace
 
-UpdateInstaller::UpdateInstaller(QObject* parent) : QObject(parent) {}
+UpdateInstaller::UpdateInstaller(QObject* parent)
+    : UpdateInstaller(AgentRestart::afterThisProcess(), parent) {}
+
+UpdateInstaller::UpdateInstaller(AgentRestart restart, QObject* parent)
+    : QObject(parent), restart_(std::move(restart)) {}
 
 UpdateInstaller::~UpdateInstaller() {
     stopping_.store(true);
@@ -90,6 +137,13 @@ void UpdateInstaller::start(const QString& downloadUrl) {
         emit failed(tr("Няма URL за изтегляне на инсталатора."));
         return;
     }
+    if (QUrl(downloadUrl, QUrl::TolerantMode).scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) !=
+        0) {
+        logLine(LogLevel::Warn, "UpdateInstaller: refused " +
+                                    core::escapeControlBytes(downloadUrl.toStdString()) + " — not https");
+        emit failed(httpsOnly());
+        return;
+    }
     // Qt names no temporary folder when TMPDIR names none that exists; the
     // package must then not land in the current or the root folder.
     const QString temp = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
@@ -105,55 +159,53 @@ void UpdateInstaller::start(const QString& downloadUrl) {
         worker_.join();
     }
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
-    const QString target = temp + QLatin1Char('/') + stamp + QLatin1Char('-') + fileNameFor(downloadUrl);
+    const QString target =
+        temp + QLatin1Char('/') + stamp + QLatin1Char('-') + withDebExtension(fileNameFor(downloadUrl));
     http_ = downloadClient();
-    worker_ = std::thread(
-        [this, url = downloadUrl.toStdString(), target = target.toStdString()] { download(url, target); });
+    worker_ = std::thread([this, url = downloadUrl.toStdString(), target = target.toStdString(),
+                           maxBytes = maxPackageBytes_] { download(url, target, maxBytes); });
 }
 
-void UpdateInstaller::download(const std::string& url, const std::string& target) {
+void UpdateInstaller::download(const std::string& url, const std::string& target, std::int64_t maxBytes) {
     logLine(LogLevel::Info, "UpdateInstaller: downloading " + core::escapeControlBytes(url) + " -> " +
                                 core::escapeControlBytes(target));
-    const auto response = http_->get(url, {});
+    // Removes what it wrote unless the whole package is kept.
+    PackageFile file(target, maxBytes);
+    if (!file.open()) {
+        const QString reason = problemText(file, maxBytes);
+        post([this, reason] { finishWithFailure(reason); });
+        return;
+    }
+    const auto response =
+        http_->getStreamed(url, {}, [&file](std::string_view piece) { return file.append(piece); });
     if (stopping_.load()) {
         return;
     }
-    if (!response.error.empty()) {
+    const bool stoppedByFile = file.problem() != PackageFile::Problem::None;
+    const bool success = response.status >= 200 && response.status <= 299;
+    QString reason;
+    if (HttpClient::refusedProtocol(response)) {
+        logLine(LogLevel::Warn, "UpdateInstaller: download refused — a redirect left https");
+        reason = httpsOnly();
+    } else if (!response.error.empty() && !stoppedByFile) {
         logLine(LogLevel::Warn,
                 "UpdateInstaller: download failed — " + core::escapeControlBytes(response.error));
-        post([this] { finishWithFailure(tr("Грешка при изтегляне на инсталатора (празен отговор).")); });
+        reason = emptyReply();
+    } else if (!success) {
+        // An error page is no package: it is neither kept nor installed.
+        reason = tr("Грешка при изтегляне на инсталатора (HTTP %1).").arg(response.status);
+    } else if (!stoppedByFile && file.size() == 0) {
+        reason = emptyReply();
+    } else if (stoppedByFile || !file.commit()) {
+        logLine(LogLevel::Warn,
+                std::string("UpdateInstaller: download refused — ") + problemLog(file.problem()));
+        reason = problemText(file, maxBytes);
+    }
+    if (!reason.isEmpty()) {
+        post([this, reason] { finishWithFailure(reason); });
         return;
     }
-    // An error page is no package: it is neither saved nor handed on.
-    if (response.status < 200 || response.status > 299) {
-        const int status = response.status;
-        post([this, status] {
-            finishWithFailure(tr("Грешка при изтегляне на инсталатора (HTTP %1).").arg(status));
-        });
-        return;
-    }
-    if (response.body.empty()) {
-        post([this] { finishWithFailure(tr("Грешка при изтегляне на инсталатора (празен отговор).")); });
-        return;
-    }
-    // Written whole or not at all: a failed write leaves no part behind.
-    const int rc = platform::writeFileAtomically(target, response.body);
-    if (rc != 0) {
-        if (isOutOfSpace(rc)) {
-            post([this] {
-                finishWithFailure(tr("Не може да се запише целия файл (ниска свободна памет?)."));
-            });
-        } else {
-            const QString reason = QString::fromLocal8Bit(std::strerror(rc));
-            post([this, reason] { finishWithFailure(tr("Не може да се запази инсталатора: ") + reason); });
-        }
-        return;
-    }
-    if (stopping_.load()) {
-        std::remove(target.c_str());  // nobody is left to hand it on
-        return;
-    }
-    logLine(LogLevel::Info, "UpdateInstaller: downloaded " + std::to_string(response.body.size()) + " bytes");
+    logLine(LogLevel::Info, "UpdateInstaller: downloaded " + std::to_string(file.size()) + " bytes");
     post([this, path = QString::fromStdString(target)] { handOff(path); });
 }
 
@@ -169,7 +221,17 @@ void UpdateInstaller::finishWithFailure(const QString& reason) {
 void UpdateInstaller::handOff(const QString& path) {
     busy_ = false;
     emit progress(100, 100);
-    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+    // Without the prompt program the installation would fail unseen after
+    // the agent has quit.
+    bool started = false;
+    if (QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty()) {
+        logLine(LogLevel::Warn, "UpdateInstaller: pkexec not found");
+    } else {
+        logLine(LogLevel::Info, "UpdateInstaller: launching pkexec apt-get install -y --no-remove " +
+                                    core::escapeControlBytes(path.toStdString()));
+        started = PackageShell::startDetached(PackageShell::installArguments(path, restart_));
+    }
+    if (started) {
         logLine(LogLevel::Info, "UpdateInstaller: handed off to OS installer");
         emit launched();
     } else {

@@ -10,17 +10,21 @@
 #include <string>
 #include <thread>
 
+#include "agent/PackageShell.h"
+
 namespace velk::core::infra::http {
 class HttpClient;
 }
 
 namespace velk::agent {
 
-// Downloads the package of a newer version into the temporary folder on a
-// worker thread and hands it to the desktop's handler for .deb files. The
-// signals come on the installer's (GUI) thread. Destroying the installer
-// cancels a running download and joins its thread: no file is left and no
-// signal follows.
+// Downloads the Debian package of a newer version over https into the
+// temporary folder on a worker thread, writing it as it arrives, and installs
+// it through the package shell, which starts the agent again afterwards. A
+// download that is not https (also after a redirect), not a Debian package or
+// larger than the limit is refused and leaves no file. The signals come on
+// the installer's (GUI) thread. Destroying the installer cancels a running
+// download and joins its thread: no file is left and no signal follows.
 class UpdateInstaller : public QObject {
     Q_OBJECT
 
@@ -31,6 +35,7 @@ public:
     static constexpr std::int64_t kMaxPackageBytes = 512LL * 1024 * 1024;
 
     explicit UpdateInstaller(QObject* parent = nullptr);
+    UpdateInstaller(AgentRestart restart, QObject* parent = nullptr);
     ~UpdateInstaller() override;
     UpdateInstaller(const UpdateInstaller&) = delete;
     UpdateInstaller& operator=(const UpdateInstaller&) = delete;
@@ -40,6 +45,9 @@ public:
     // cut to 200 bytes from the front (the extension stays); the default
     // name when nothing usable is left.
     static QString fileNameFor(const QString& downloadUrl);
+
+    // For tests: a smaller limit, so a refusal needs no large download.
+    void setMaxPackageBytes(std::int64_t bytes) { maxPackageBytes_ = bytes; }
 
 signals:
     void progress(qlonglong received, qlonglong total);
@@ -51,12 +59,14 @@ public slots:
     void start(const QString& downloadUrl);
 
 private:
-    void download(const std::string& url, const std::string& target);
+    void download(const std::string& url, const std::string& target, std::int64_t maxBytes);
     void handOff(const QString& path);
     void finishWithFailure(const QString& reason);
     void post(std::function<void()> step);
 
     bool busy_ = false;  // GUI thread only
+    AgentRestart restart_;
+    std::int64_t maxPackageBytes_ = kMaxPackageBytes;
     std::atomic<bool> stopping_{false};
     std::unique_ptr<core::infra::http::HttpClient> http_;
     std::thread worker_;

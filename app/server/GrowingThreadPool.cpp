@@ -50,6 +50,16 @@ std::size_t GrowingThreadPool::threadCount() const {
     return threads_.size();
 }
 
+std::size_t GrowingThreadPool::idleCount() const {
+    const std::lock_guard lock(mutex_);
+    return idle_;
+}
+
+bool GrowingThreadPool::stopping() const {
+    const std::lock_guard lock(mutex_);
+    return stopping_;
+}
+
 bool GrowingThreadPool::startWorker() {
     try {
         threads_.emplace_back([this] { work(); });

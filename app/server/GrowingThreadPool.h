@@ -28,6 +28,10 @@ public:
     void shutdown() override;
 
     std::size_t threadCount() const;
+    // Workers waiting for a task, and whether shutdown has begun: what a
+    // caller (and a test) can see of the pool's state without timing it.
+    std::size_t idleCount() const;
+    bool stopping() const;
 
 private:
     // With the lock held: false when no worker could be started and none runs.

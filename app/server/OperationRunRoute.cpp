@@ -7,6 +7,7 @@
 
 #include "common/JsonUtils.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "engine/VelkEngine.h"
 #include "server/ApiAnswers.h"
 #include "server/RouteContext.h"
@@ -133,8 +134,8 @@ void OperationRunRoute::handle(const httplib::Request& req, httplib::Response& r
         token = std::move(verdict);
     } else if (SubmissionTokenCheck::unverifiedTestRun(run.authorization)) {
         testRun = true;
-        core::logLine(core::LogLevel::Info,
-                      "/api/v1/operations: test mode (unverified path) for typeId=" + run.typeId);
+        core::logLine(core::LogLevel::Info, "/api/v1/operations: test mode (unverified path) for typeId=" +
+                                                core::escapeControlBytes(run.typeId));
     }
 
     // The sender choice; "remember" waits until the token is used up.
@@ -174,7 +175,8 @@ void OperationRunRoute::handle(const httplib::Request& req, httplib::Response& r
             return;
         }
         if (testRun) {
-            core::logLine(core::LogLevel::Info, "/api/v1/operations: test mode for typeId=" + run.typeId);
+            core::logLine(core::LogLevel::Info,
+                          "/api/v1/operations: test mode for typeId=" + core::escapeControlBytes(run.typeId));
         }
     }
     if (rememberId) {

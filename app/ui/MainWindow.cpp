@@ -28,6 +28,7 @@
 #include "common/AgentVersion.h"
 #include "common/CodeTables.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "engine/VelkEngine.h"
 #include "infrastructure/signing/ISigner.h"
 #include "infrastructure/signing/PinStore.h"
@@ -248,7 +249,7 @@ void MainWindow::buildUi() {
     root->addWidget(details);
 
     // Set before its signal is connected, so that no handler runs for it.
-    autoStartBox_ = new QCheckBox(tr("Стартирай с Windows"), central);
+    autoStartBox_ = new QCheckBox(tr("Стартирай при влизане в системата"), central);
     autoStartBox_->setObjectName(QStringLiteral("autoStartBox"));
     autoStartBox_->setChecked(platform::AutoStart::isEnabled());
     root->addWidget(autoStartBox_);
@@ -431,7 +432,8 @@ std::string MainWindow::certificateSubject(const std::string& certificateId) {
             }
         }
     } catch (const std::exception& e) {
-        logLine(core::LogLevel::Warn, std::string("MainWindow: cannot list certificates: ") + e.what());
+        logLine(core::LogLevel::Warn,
+                "MainWindow: cannot list certificates: " + core::escapeControlBytes(e.what()));
     }
     return {};
 }
@@ -511,7 +513,8 @@ void MainWindow::askForPin(const std::string& certificateId) {
         remember = prompt.remember();
     }
     if (remember && !signing::PinStore::store(certificateId, pin)) {
-        logLine(core::LogLevel::Warn, "PinStore::store failed for " + label.toStdString());
+        logLine(core::LogLevel::Warn,
+                "PinStore::store failed for " + core::escapeControlBytes(label.toStdString()));
     }
     // The engine presents it only for this certificate, whichever sender is
     // active or saved later.

@@ -204,10 +204,25 @@ std::string utf8SafePrefix(std::string_view text, std::size_t maxBytes) {
     if (text.size() <= maxBytes) {
         return std::string(text);
     }
+    // Hold back the start of a character that needs more bytes than remain
+    // before the limit; it begins in the last three bytes at most. Every other
+    // byte stays, a stray continuation byte too, so a cut text is never more
+    // than three bytes short of the limit.
     std::size_t cut = maxBytes;
-    // Step back over continuation bytes so the cut lands before a lead byte.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-        --cut;
+    for (std::size_t back = 1; back <= 3 && back <= maxBytes; ++back) {
+        const auto byte = static_cast<unsigned char>(text[maxBytes - back]);
+        if ((byte & 0xC0) == 0x80) {
+            continue;
+        }
+        const std::size_t length = byte >= 0xF5   ? 1
+                                   : byte >= 0xF0 ? 4
+                                   : byte >= 0xE0 ? 3
+                                   : byte >= 0xC2 ? 2
+                                                  : 1;
+        if (length > back) {
+            cut = maxBytes - back;
+        }
+        break;
     }
     return std::string(text.substr(0, cut));
 }
@@ -294,14 +309,38 @@ std::string escapeControlBytes(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
+    const auto appendHex = [&out](unsigned char byte) {
+        out.push_back(kHex[byte >> 4]);
+        out.push_back(kHex[byte & 0xF]);
+    };
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t consumed = 0;
+        const std::size_t length = utf8CharLength(text, pos, consumed);
+        const auto lead = static_cast<unsigned char>(text[pos]);
+        if (length == 0) {
+            // A stray byte: a reader that takes it for Latin-1 would see a
+            // line break in 0x85, so no byte outside a character passes.
             out += "\\x";
-            out.push_back(kHex[byte >> 4]);
-            out.push_back(kHex[byte & 0xF]);
+            appendHex(lead);
+            pos += 1;
+            continue;
+        }
+        const std::string_view character = text.substr(pos, length);
+        pos += length;
+        if (length == 1 && (lead < 0x20 || lead == 0x7F)) {
+            out += "\\x";
+            appendHex(lead);
+        } else if (length == 2 && lead == 0xC2 && static_cast<unsigned char>(character[1]) <= 0x9F) {
+            // U+0080-U+009F (C2 80 - C2 9F), NEL among them: told by the
+            // whole character, never by a byte 0x80-0x9F, which sits inside
+            // every Cyrillic letter.
+            out += "\\u00";
+            appendHex(static_cast<unsigned char>(character[1]));
+        } else if (character == "\xE2\x80\xA8" || character == "\xE2\x80\xA9") {
+            out += character[2] == '\xA8' ? "\\u2028" : "\\u2029";
         } else {
-            out.push_back(c);
+            out.append(character);
         }
     }
     return out;

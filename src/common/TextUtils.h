@@ -30,7 +30,8 @@ std::string_view trimView(std::string_view text);
 std::string trim(std::string_view text);
 
 // The longest prefix of at most maxBytes bytes that does not cut a UTF-8
-// character in two.
+// character in two: only the first bytes of a character that the limit cuts
+// are left out (three at most); any other byte, ill-formed or not, stays.
 std::string utf8SafePrefix(std::string_view text, std::size_t maxBytes);
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or
@@ -41,8 +42,11 @@ bool isValidUtf8(std::string_view text);
 // For outside text that must go into JSON, which takes UTF-8 only.
 std::string toValidUtf8(std::string_view text);
 
-// Control bytes (below 0x20, and 0x7F) as "\xNN" with upper-case hex digits;
-// every other byte as it is. Keeps outside text from breaking a log line.
+// Keeps outside text from breaking or faking a log line: the control
+// characters below U+0020 and U+007F as "\xNN", the C1 controls U+0080-U+009F
+// (NEL among them) and the separators U+2028 and U+2029 as "\uNNNN", and every
+// byte that is no part of a well-formed UTF-8 character as "\xNN", all with
+// upper-case hex digits. Every other character, Cyrillic too, stays as it is.
 std::string escapeControlBytes(std::string_view text);
 
 // Percent-encodes every byte but the unreserved characters of RFC 3986, so a

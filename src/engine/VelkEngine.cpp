@@ -129,6 +129,7 @@ struct VelkEngine::Impl {
     // and by initialise and shutdown; guards session and initialised.
     std::mutex runMutex;
     std::unique_ptr<infra::portal::NapSession> session;
+    SessionSleeper sessionSleeper;
     bool initialised = false;
     bool listening = false;
 
@@ -143,7 +144,8 @@ struct VelkEngine::Impl {
     // The certificate id and the PIN typed for it.
     std::optional<std::pair<std::string, std::string>> pendingPin;
 
-    explicit Impl(std::unique_ptr<ISettingsProvider> provider) : settings(std::move(provider)) {}
+    Impl(std::unique_ptr<ISettingsProvider> provider, SessionSleeper sleeper)
+        : settings(std::move(provider)), sessionSleeper(std::move(sleeper)) {}
     ~Impl() { dropPendingPin(); }
 
     // Under pendingMutex (or with no other user left): a PIN nobody will use.
@@ -223,8 +225,8 @@ struct VelkEngine::Impl {
     }
 };
 
-VelkEngine::VelkEngine(std::unique_ptr<ISettingsProvider> settings)
-    : impl_(std::make_unique<Impl>(std::move(settings))) {}
+VelkEngine::VelkEngine(std::unique_ptr<ISettingsProvider> settings, SessionSleeper sessionSleeper)
+    : impl_(std::make_unique<Impl>(std::move(settings), std::move(sessionSleeper))) {}
 
 VelkEngine::~VelkEngine() {
     impl_->session.reset();
@@ -247,7 +249,7 @@ void VelkEngine::initialise() {
     if (impl_->initialised) {
         return;
     }
-    impl_->session = std::make_unique<infra::portal::NapSession>();
+    impl_->session = std::make_unique<infra::portal::NapSession>(impl_->sessionSleeper);
     impl_->session->configure(impl_->sessionIdentityFromSettings());
     {
         std::lock_guard lock(impl_->pendingMutex);

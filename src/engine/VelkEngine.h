@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,7 +38,11 @@ namespace velk::core {
 // and settings() never wait.
 class VelkEngine {
 public:
-    explicit VelkEngine(std::unique_ptr<ISettingsProvider> settings);
+    // The portal session's pauses (after a taxpayer switch, between retries
+    // and uploads) go through sessionSleeper; empty: the session sleeps for real.
+    using SessionSleeper = std::function<void(std::chrono::milliseconds)>;
+
+    explicit VelkEngine(std::unique_ptr<ISettingsProvider> settings, SessionSleeper sessionSleeper = {});
     // Destroys the session, then the settings.
     ~VelkEngine();
     VelkEngine(const VelkEngine&) = delete;

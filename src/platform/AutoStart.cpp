@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "platform/AppPaths.h"
@@ -43,12 +44,16 @@ bool AutoStart::enable(const std::string& executablePath, const std::string& arg
         !isDesktopEntryText(arguments)) {
         return false;
     }
+    const std::optional<std::string> program = desktopEntryProgram(executablePath);
+    if (!program) {
+        return false;  // the session would refuse the entry
+    }
     const std::string entry =
         "[Desktop Entry]\n"
         "Type=Application\n"
         "Name=VELK Agent\n"
         "Exec=" +
-        execLine(executablePath, arguments) +
+        execLine(*program, arguments) +
         "\n"
         "Terminal=false\n"
         "X-GNOME-Autostart-enabled=true\n";

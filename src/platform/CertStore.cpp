@@ -7,14 +7,19 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <set>
 
+#include <openssl/err.h>
 #include <openssl/pkcs12.h>
 #include <openssl/sha.h>
 #include <nlohmann/json.hpp>
 
 #include "common/JsonUtils.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "platform/AppPaths.h"
+#include "platform/CompanionCertificate.h"
 #include "platform/OpenSslPtr.h"
 
 namespace velk::platform {
@@ -35,6 +40,25 @@ struct AuthSafesDeleter {
     void operator()(STACK_OF(PKCS7) * safes) const { sk_PKCS7_pop_free(safes, PKCS7_free); }
 };
 using AuthSafesPtr = std::unique_ptr<STACK_OF(PKCS7), AuthSafesDeleter>;
+
+// The store is read on every use of a certificate: a file's problem is told
+// once per process, not on every reading.
+void warnOnce(const std::string& line) {
+    static std::mutex mutex;
+    static std::set<std::string> told;
+    {
+        std::lock_guard lock(mutex);
+        if (!told.insert(line).second) {
+            return;
+        }
+    }
+    logLine(LogLevel::Warn, line);
+}
+
+// A file name from the folder, fit for a log line.
+std::string shown(const std::filesystem::path& path) {
+    return core::escapeControlBytes(core::toValidUtf8(path.string()));
+}
 
 bool readFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out) {
     std::ifstream in(path, std::ios::binary);
@@ -71,6 +95,26 @@ const char* emptyPassword(PKCS12* p12) {
         return nullptr;
     }
     return "";
+}
+
+// Whether the file opens, its MAC and its key, with no or the empty password;
+// a file that does not is PIN-protected, whatever its sidecar says.
+bool opensWithoutPassword(PKCS12* p12) {
+    for (const char* password : {static_cast<const char*>(nullptr), ""}) {
+        EVP_PKEY* key = nullptr;
+        X509* cert = nullptr;
+        STACK_OF(X509)* chain = nullptr;
+        const int ok = PKCS12_parse(p12, password, &key, &cert, &chain);
+        EVP_PKEY_free(key);
+        X509_free(cert);
+        sk_X509_pop_free(chain, X509_free);
+        if (ok == 1) {
+            ERR_clear_error();
+            return true;
+        }
+    }
+    ERR_clear_error();
+    return false;
 }
 
 void collectBags(STACK_OF(PKCS12_SAFEBAG) * bags, Pkcs12Contents& contents) {
@@ -147,30 +191,65 @@ KeyProviderInfo readSidecar(const std::filesystem::path& p12Path) {
         info.keyApi = doc.value("keyApi", std::string("ncrypt")) == "capi" ? KeyApi::Capi : KeyApi::NCrypt;
         info.pinProtected = doc.value("pinProtected", false);
     } catch (const nlohmann::json::exception& e) {
-        logLine(LogLevel::Warn, "CertStore: ignoring malformed " + sidecar.string() + ": " + e.what());
+        logLine(LogLevel::Warn, "CertStore: ignoring malformed " +
+                                    core::escapeControlBytes(sidecar.string()) + ": " +
+                                    core::escapeControlBytes(e.what()));
         return KeyProviderInfo{CertStore::kSoftwareProvider, KeyApi::NCrypt, false};
     }
     return info;
+}
+
+// The certificate of a PIN-protected file whose own certificates are
+// encrypted: its companion file, else nothing (with the WARN line that says
+// how to make one).
+X509Ptr companionOf(const std::filesystem::path& path, std::string& companionPath) {
+    CompanionCertificate companion = CompanionCertificate::find(path);
+    if (companion.path.empty()) {
+        const std::string wanted = shown(CompanionCertificate::preferredPath(path));
+        warnOnce("CertStore: the certificates in " + shown(path) +
+                 " are encrypted with its PIN and cannot be listed without it; put its certificate beside "
+                 "it as " +
+                 wanted + " (PEM or DER, also .cer or .pem), e.g. openssl pkcs12 -in " + shown(path) +
+                 " -clcerts -nokeys -out " + wanted);
+        return {};
+    }
+    if (!companion.certificate) {
+        warnOnce("CertStore: not a certificate: " + shown(companion.path));
+        return {};
+    }
+    companionPath = companion.path;
+    return std::move(companion.certificate);
 }
 
 std::optional<StoreCertificate> readEntry(const std::filesystem::path& path) {
     StoreCertificate entry;
     entry.path = path.string();
     if (!readFile(path, entry.pkcs12)) {
-        logLine(LogLevel::Warn, "CertStore: cannot read " + entry.path);
+        logLine(LogLevel::Warn, "CertStore: cannot read " + core::escapeControlBytes(entry.path));
         return std::nullopt;
     }
     const unsigned char* p = entry.pkcs12.data();
     Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(entry.pkcs12.size())));
     if (!p12) {
-        logLine(LogLevel::Warn, "CertStore: not a PKCS#12 file: " + entry.path);
+        logLine(LogLevel::Warn, "CertStore: not a PKCS#12 file: " + core::escapeControlBytes(entry.path));
         return std::nullopt;
     }
-    const KeyProviderInfo provider = readSidecar(path);
-    const Pkcs12Contents contents = readContents(p12.get(), provider.pinProtected);
+    const bool needsPin = !opensWithoutPassword(p12.get());
+    KeyProviderInfo provider = readSidecar(path);
+    provider.pinProtected = provider.pinProtected || needsPin;
+    const Pkcs12Contents contents = readContents(p12.get(), needsPin);
     X509* cert = entityCertificate(contents);
+    X509Ptr companion;
+    if (cert == nullptr && needsPin && contents.hasKey) {
+        companion = companionOf(path, entry.companionPath);
+        if (!companion) {
+            return std::nullopt;
+        }
+        cert = companion.get();
+    }
     if (cert == nullptr) {
-        logLine(LogLevel::Warn, "CertStore: no readable certificate in " + entry.path);
+        logLine(LogLevel::Warn,
+                "CertStore: no readable certificate in " + core::escapeControlBytes(entry.path));
         return std::nullopt;
     }
     const int len = i2d_X509(cert, nullptr);

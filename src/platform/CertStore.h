@@ -29,14 +29,21 @@ struct StoreCertificate {
     std::array<std::uint8_t, 20> sha1{};
     std::optional<KeyProviderInfo> keyProvider;
     std::vector<std::uint8_t> pkcs12;  // the file's bytes
+    // Set when the certificate was read from the companion file beside the
+    // PKCS#12 file (its own certificates are encrypted with its PIN); the key
+    // must then be checked against it once the PIN opens the file.
+    std::string companionPath;
 };
 
 // The current user's personal ("MY") certificate store: a folder of PKCS#12
 // files, $VELK_CERT_STORE_DIR or <dataDir>/certstore/MY, each with an optional
 // sidecar NAME.json {"provider", "keyApi": "ncrypt"|"capi", "pinProtected"}.
 // Without a sidecar the key belongs to the software key storage provider.
-// A file whose certificate cannot be read without its PIN (a PIN-protected
-// file must keep its certificate unencrypted) is left out with a WARN line.
+// A file is PIN-protected when its sidecar says so or when it does not open
+// with no or the empty password. The PIN is never asked to read the store: a
+// PIN-protected file whose certificates are encrypted too takes its
+// certificate from the companion file beside it (CompanionCertificate), and
+// without one it is left out with a WARN line, once per file and process.
 class CertStore {
 public:
     static constexpr const char* kSoftwareProvider = "Microsoft Software Key Storage Provider";

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <string_view>
+#include <system_error>
 
 #include "common/TextUtils.h"
 #include "platform/AppPaths.h"
@@ -10,6 +12,25 @@
 namespace velk::platform {
 
 namespace {
+
+// Characters that the Desktop Entry Specification reserves in an Exec
+// argument, and besides them a carriage return and parentheses, which shells
+// also read specially.
+constexpr std::string_view kNeedsQuoting = " \t\n\r\"'\\><~|&;$*?#`()";
+
+// A '%' is doubled, quoted or not, so no part of a path is read as a field
+// code.
+std::string bareArgument(const std::string& argument) {
+    std::string out;
+    out.reserve(argument.size());
+    for (const char c : argument) {
+        if (c == '%') {
+            out.push_back('%');
+        }
+        out.push_back(c);
+    }
+    return out;
+}
 
 // One argument of an Exec line in double quotes. Inside the quotes '"', '`',
 // '$' and '\' take a backslash; '%' is doubled, so no part of a path is read
@@ -58,12 +79,29 @@ std::string escapeStringValue(const std::string& value) {
 }  // namespace
 
 std::string desktopEntryExecLine(const std::string& executablePath, const std::string& arguments) {
-    std::string line = quoteArgument(executablePath);
+    std::string line = executablePath.find_first_of(kNeedsQuoting) == std::string::npos
+                           ? bareArgument(executablePath)
+                           : quoteArgument(executablePath);
     if (!arguments.empty()) {
         line += ' ';
         line += arguments;
     }
     return escapeStringValue(line);
+}
+
+std::optional<std::string> desktopEntryProgram(const std::string& executablePath,
+                                               const std::string& linkFolder) {
+    if (executablePath.find('%') == std::string::npos) {
+        return executablePath;
+    }
+    const std::filesystem::path link =
+        std::filesystem::path(linkFolder) / std::filesystem::path(executablePath).filename();
+    std::error_code ec;
+    if (link.string().find('%') == std::string::npos &&
+        std::filesystem::equivalent(link, executablePath, ec) && !ec) {
+        return link.string();
+    }
+    return std::nullopt;
 }
 
 bool isDesktopEntryText(const std::string& text) {

@@ -203,9 +203,40 @@ bool ProtocolHandler::isRegistered() {
     return false;
 }
 
+bool ProtocolHandler::hasOutdatedEntryFor(const std::string& executablePath) {
+    const std::optional<std::string> program = desktopEntryProgram(executablePath);
+    const std::string entry = entryPath();
+    if (!program || entry.empty()) {
+        return false;
+    }
+    const std::string quoted = "\"" + *program + "\" %u";
+    if (desktopEntryExecLine(*program, "%u") == quoted) {
+        return false;  // the path needs its quotes: the entry is as it would be written now
+    }
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(entry, ec);
+    std::string text;
+    if (ec || size > kMaxMimeAppsBytes || readWholeFile(entry, text) != 0) {
+        return false;
+    }
+    for (const std::string_view line : splitLines(text)) {
+        if (core::trimView(line) == "Exec=" + quoted) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ProtocolHandler::registerHandler(const std::string& executablePath) {
     if (executablePath.empty() || !isDesktopEntryText(executablePath)) {
         logLine(LogLevel::Error, "ProtocolHandler::registerHandler: empty executable path");
+        return false;
+    }
+    const std::optional<std::string> program = desktopEntryProgram(executablePath);
+    if (!program) {
+        logLine(LogLevel::Error, "ProtocolHandler::registerHandler: links cannot reach the agent from " +
+                                     core::escapeControlBytes(executablePath) +
+                                     ": the desktop refuses a program path with '%'");
         return false;
     }
     const std::string entry = entryPath();
@@ -215,7 +246,7 @@ bool ProtocolHandler::registerHandler(const std::string& executablePath) {
                 "ProtocolHandler::registerHandler: no per-user data or configuration folder");
         return false;
     }
-    if (const int rc = writeDesktopIntegrationFile(entry, entryText(executablePath)); rc != 0) {
+    if (const int rc = writeDesktopIntegrationFile(entry, entryText(*program)); rc != 0) {
         logWriteFailure(entry, rc);
         return false;
     }

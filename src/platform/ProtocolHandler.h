@@ -19,10 +19,16 @@ public:
     // application for the scheme, whatever either holds: a registration that
     // points to another copy of the program counts.
     static bool isRegistered();
+    // True when the entry is the one an earlier version wrote for this
+    // executable, with the program in quotes it does not need: xdg-open on a
+    // desktop it does not recognise cannot run it, so it is written again.
+    static bool hasOutdatedEntryFor(const std::string& executablePath);
     // Writes the entry, then the default-application line into mimeapps.list
-    // (every other line of that file kept), both atomically. False, with an
-    // ERROR line, when the path is empty or cannot stand in a desktop entry
-    // or a file could not be written; what was written before stays.
+    // (every other line of that file kept), both atomically. A path with '%'
+    // is registered through the installed link to the same program. False,
+    // with an ERROR line, when the path is empty, cannot stand in a desktop
+    // entry, holds '%' without such a link, or a file could not be written;
+    // what was written before stays.
     static bool registerHandler(const std::string& executablePath);
 
     // Empty when no data (or configuration) folder can be found.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 
@@ -15,6 +16,9 @@ namespace velk::platform {
 namespace {
 
 constexpr int kMessageWaitMs = 500;
+// All the time one message may take to arrive: the holder reads it on the GUI
+// thread, so a peer that trickles bytes must not hold that thread.
+constexpr std::chrono::milliseconds kReceiveDeadline{200};
 
 // The leading zero byte puts the name in the abstract namespace. False when
 // the name does not fit.
@@ -29,13 +33,20 @@ bool abstractAddress(const std::string& name, sockaddr_un& address, socklen_t& l
     return true;
 }
 
-bool waitFor(int fd, short events) {
+bool waitFor(int fd, short events, int timeoutMs = kMessageWaitMs) {
     pollfd entry{fd, events, 0};
     int rc = 0;
     do {
-        rc = ::poll(&entry, 1, kMessageWaitMs);
+        rc = ::poll(&entry, 1, timeoutMs);
     } while (rc < 0 && errno == EINTR);
     return rc > 0 && (entry.revents & events) != 0;
+}
+
+// Milliseconds left until the deadline, rounded up; 0 once it has passed.
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 }  // namespace
@@ -86,9 +97,10 @@ std::optional<std::string> SingleInstance::receiveMessage(std::size_t maxBytes) 
         credentials.uid != ::getuid()) {
         return std::nullopt;
     }
+    const auto deadline = std::chrono::steady_clock::now() + kReceiveDeadline;
     std::string message;
     char buffer[64];
-    while (message.size() < maxBytes && waitFor(peer.get(), POLLIN)) {
+    while (message.size() < maxBytes && waitFor(peer.get(), POLLIN, millisecondsUntil(deadline))) {
         const ssize_t n = ::read(peer.get(), buffer, std::min(sizeof buffer, maxBytes - message.size()));
         if (n <= 0) {
             break;

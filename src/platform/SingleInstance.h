@@ -33,8 +33,9 @@ public:
     // program (a request to show the window where no tray icon can). The
     // descriptor to watch for them, or -1 when not held.
     int messageFd() const { return socket_.get(); }
-    // Takes one waiting message, if any: never blocks the caller for long,
-    // reads at most maxBytes, and drops messages of other users.
+    // Takes one waiting message, if any: reads at most maxBytes for at most
+    // about 200 ms in all (what has arrived by then is the message), and
+    // drops messages of other users.
     std::optional<std::string> receiveMessage(std::size_t maxBytes = 64);
 
     // Hands message to the holder of name; false when nobody holds it or it

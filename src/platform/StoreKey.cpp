@@ -4,6 +4,8 @@
 #include <openssl/pkcs12.h>
 #include <openssl/rsa.h>
 
+#include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "platform/ProviderPinCache.h"
 #include "platform/SecureWipe.h"
 
@@ -18,22 +20,24 @@ Pkcs12Ptr parsePkcs12(const StoreCertificate& certificate) {
     return Pkcs12Ptr(d2i_PKCS12(nullptr, &p, static_cast<long>(certificate.pkcs12.size())));
 }
 
-// Checks a PIN against the file's integrity MAC; a file without MAC cannot
-// tell, and the key decryption decides.
-bool pinMatches(PKCS12* p12, const std::string& pin) {
-    if (!PKCS12_mac_present(p12)) {
-        return true;
-    }
-    return PKCS12_verify_mac(p12, pin.c_str(), static_cast<int>(pin.size())) == 1 ||
-           (pin.empty() && PKCS12_verify_mac(p12, nullptr, 0) == 1);
-}
-
 EvpPkeyPtr readKey(PKCS12* p12, const char* password) {
     EVP_PKEY* key = nullptr;
     const int ok = PKCS12_parse(p12, password, &key, nullptr, nullptr);
     ERR_clear_error();
     EvpPkeyPtr owned(key);
     return ok == 1 ? std::move(owned) : EvpPkeyPtr();
+}
+
+// Whether a PIN opens the file: its integrity MAC decides, and for a file
+// without one the key's decryption.
+bool pinOpens(PKCS12* p12, const std::string& pin) {
+    if (!PKCS12_mac_present(p12)) {
+        return readKey(p12, pin.c_str()) != nullptr;
+    }
+    const bool ok = PKCS12_verify_mac(p12, pin.c_str(), static_cast<int>(pin.size())) == 1 ||
+                    (pin.empty() && PKCS12_verify_mac(p12, nullptr, 0) == 1);
+    ERR_clear_error();
+    return ok;
 }
 
 std::string hexUpper(std::span<const std::uint8_t> bytes) {
@@ -84,7 +88,7 @@ std::uint32_t StoreKey::setPin(const std::string& pin) {
     if (!p12) {
         return kNteBadKeyset;
     }
-    if (!pinMatches(p12.get(), pin)) {
+    if (!pinOpens(p12.get(), pin)) {
         return kScardWWrongChv;
     }
     secureWipe(pin_);
@@ -103,7 +107,11 @@ std::uint32_t StoreKey::unlock() {
     }
     if (!pinProtected_) {
         key_ = readKey(p12.get(), "");
-        return key_ ? kStatusOk : kNteBadKeyset;
+        if (!key_ || !keyMatchesCompanion()) {
+            key_.reset();
+            return kNteBadKeyset;
+        }
+        return kStatusOk;
     }
 
     const std::string id = certificateId();
@@ -123,7 +131,7 @@ std::uint32_t StoreKey::unlock() {
             pin = answer.pin;
         }
     }
-    if (!pinMatches(p12.get(), pin)) {
+    if (!pinOpens(p12.get(), pin)) {
         // A cached PIN the key no longer takes is never tried again.
         if (fromCache) {
             ProviderPinCache::forget(id);
@@ -131,11 +139,43 @@ std::uint32_t StoreKey::unlock() {
         return kScardWWrongChv;
     }
     key_ = readKey(p12.get(), pin.c_str());
-    if (!key_) {
+    if (!key_ || !keyMatchesCompanion()) {
+        key_.reset();
         return kNteBadKeyset;
     }
     ProviderPinCache::remember(id, pin);
+    if (pin_ != pin) {
+        secureWipe(pin_);
+        pin_ = pin;
+    }
     return kStatusOk;
+}
+
+bool StoreKey::keyMatchesCompanion() const {
+    if (certificate_.companionPath.empty()) {
+        return true;
+    }
+    const unsigned char* p = certificate_.der.data();
+    X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(certificate_.der.size())));
+    const bool matches = cert && X509_check_private_key(cert.get(), key_.get()) == 1;
+    ERR_clear_error();
+    if (!matches) {
+        core::logLine(core::LogLevel::Warn,
+                      "CertStore: " + core::escapeControlBytes(certificate_.companionPath) +
+                          " is not the certificate of the key in " +
+                          core::escapeControlBytes(certificate_.path));
+    }
+    return matches;
+}
+
+std::uint32_t StoreKey::unlockedPin(std::string& pin) {
+    secureWipe(pin);
+    pin.clear();
+    const std::uint32_t status = unlock();
+    if (status == kStatusOk) {
+        pin = pin_;
+    }
+    return status;
 }
 
 std::uint32_t StoreKey::privateKey(EVP_PKEY*& key) {

@@ -43,10 +43,15 @@ public:
 
     // The unlocked key, owned by this object.
     std::uint32_t privateKey(EVP_PKEY*& key);
+    // Unlocks the key and gives the PIN that opened it (empty for a key
+    // without PIN), for a TLS layer that opens the file itself.
+    std::uint32_t unlockedPin(std::string& pin);
 
 private:
     StoreKey(const StoreCertificate& certificate, KeyProviderInfo provider);
     std::uint32_t unlock();
+    // A certificate taken from a companion file must belong to the key.
+    bool keyMatchesCompanion() const;
     std::string certificateId() const;
 
     StoreCertificate certificate_;

@@ -5,10 +5,14 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -213,7 +217,8 @@ TEST_F(AgentProcessTest, ServesTheLocalApiUntilTerminatedAndShutsDownInOrder) {
     ASSERT_TRUE(waitForLogLine("POST /api/v1/operations/taxpayers -> 200"));
     const std::string logBefore = log();
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--silent"}, std::vector<std::string>{"vezorodar://open?x=1"}}) {
+         {std::vector<std::string>{"--silent"}, std::vector<std::string>{"vezorodar://open?x=1"},
+          std::vector<std::string>{"vezorodar:open"}, std::vector<std::string>{"VezoRodar://open"}}) {
         AgentProcess second = start({}, args);
         EXPECT_EQ(second.waitForExit(kDeadline), 0);
         EXPECT_THAT(second.standardError(), Not(HasSubstr("VezoRodarC")));
@@ -253,6 +258,8 @@ TEST_F(AgentProcessTest, ServesTheLocalApiUntilTerminatedAndShutsDownInOrder) {
     EXPECT_EQ(countContaining(all, "[INFO ] Restored cached PIN for active sender"), 1);
     EXPECT_EQ(countContaining(all, "[INFO ] VezoRodarC: started silently (tray only)"), 1);
     EXPECT_EQ(countContaining(all, "[INFO ] VezoRodarC: SIGTERM received"), 1);
+    // Only the start by hand asked for the window, none of the links.
+    EXPECT_EQ(countContaining(all, "VezoRodarC: a second start asked for the window"), 1);
     EXPECT_EQ(countContaining(all, "test mode (unverified path) for typeId=taxpayers"), 1);
     EXPECT_THAT(text, Not(HasSubstr(kPin)));
     EXPECT_THAT(agent.standardError(), Not(HasSubstr(kPin)));
@@ -348,6 +355,59 @@ TEST_F(AgentProcessTest, AJavaRunThatNeverEndsHoldsUpNeitherTheApiNorTheExit) {
     EXPECT_EQ(countContaining(all, "[WARN ] ZezizUR validate: the agent is shutting down"), 1);
     ASSERT_FALSE(all.empty());
     EXPECT_THAT(all.back(), EndsWith("[INFO ] VezoRodarC exiting"));
+}
+
+// A program of the same user that connects to the single-instance socket and
+// sends a byte now and then does not hold the agent's GUI thread: a start by
+// hand that comes after it still gets the window at once, and the agent ends
+// in order.
+TEST_F(AgentProcessTest, APeerTricklingIntoTheInstanceSocketDoesNotHoldTheAgent) {
+    AgentProcess agent = start();
+    ASSERT_TRUE(waitUntilServing(agent)) << agent.standardError();
+
+    const std::string name = "VezoRodarC_" + std::to_string(port_);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    const platform::UniqueFd peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
+    // A byte every 450 ms: each comes within the agent's wait for the next,
+    // so a per-byte wait would read on for about half a minute.
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        for (int i = 0; i < 200 && !stop; ++i) {
+            if (::send(peer.get(), "s", 1, MSG_NOSIGNAL) != 1) {
+                return;
+            }
+            for (int slice = 0; slice < 9 && !stop; ++slice) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
+    });
+    struct StopTrickle {
+        std::atomic<bool>& stop;
+        std::thread& thread;
+        ~StopTrickle() {
+            stop = true;
+            thread.join();
+        }
+    } stopTrickle{stop, trickle};
+
+    // Connected after the trickling peer, so taken after it.
+    AgentProcess byHand = start({}, {});
+    ASSERT_EQ(byHand.waitForExit(kDeadline), 0) << byHand.standardError();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);  // generous
+    bool shown = false;
+    while (!shown && std::chrono::steady_clock::now() < end) {
+        shown = log().find("VezoRodarC: a second start asked for the window") != std::string::npos;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(shown) << "the agent was still reading the trickling peer";
+
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.waitForExit(kDeadline), 0) << agent.standardError();
+    EXPECT_THAT(log(), EndsWith("[INFO ] VezoRodarC exiting\n"));
 }
 
 TEST_F(AgentProcessTest, APortTakenByAnotherProgramLeavesTheAgentRunningWithoutItsApi) {

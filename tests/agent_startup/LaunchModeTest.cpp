@@ -43,12 +43,17 @@ INSTANTIATE_TEST_SUITE_P(
                    LaunchMode::SilentViaProtocol},
         LaunchCase{"LinkBeforeShow", {"vezorodar://a", "--show"}, true, LaunchMode::SilentViaProtocol},
         LaunchCase{"LinkWithoutSenders", {"vezorodar://"}, false, LaunchMode::SilentViaProtocol},
-        LaunchCase{"SchemeInCapitals", {"VEZORODAR://open"}, false, LaunchMode::FirstRun},
-        LaunchCase{"ShorterThanTheScheme", {"vezorodar:/"}, false, LaunchMode::FirstRun},
+        // Browsers pass a link as it stands: any case, with or without "//".
+        LaunchCase{"SchemeInCapitals", {"VEZORODAR://open"}, false, LaunchMode::SilentViaProtocol},
+        LaunchCase{"LinkWithoutSlashes", {"vezorodar:x"}, false, LaunchMode::SilentViaProtocol},
+        LaunchCase{"ShowWithLinkInMixedCase", {"--show", "VezoRodar:x"}, true, LaunchMode::SilentViaProtocol},
+        LaunchCase{"SchemeNameAlone", {"vezorodar"}, false, LaunchMode::FirstRun},
         LaunchCase{"SchemeNotAtTheStart", {"x-vezorodar://open"}, true, LaunchMode::SilentTrayOnly},
         LaunchCase{"ShowInCapitals", {"--SHOW"}, false, LaunchMode::FirstRun}),
     [](const ::testing::TestParamInfo<LaunchCase>& info) { return std::string(info.param.name); });
 
+// Any link of the scheme, in any case and with or without "//", is a link
+// and never brings the window up.
 TEST(LaunchModeTest, OnlyAStartByHandAsksTheRunningAgentForItsWindow) {
     const struct {
         std::vector<std::string> args;
@@ -59,7 +64,13 @@ TEST(LaunchModeTest, OnlyAStartByHandAsksTheRunningAgentForItsWindow) {
         {{"--silent"}, false},
         {{"vezorodar://open"}, false},
         {{"--show", "vezorodar://x"}, false},
-        {{"VEZORODAR://open"}, true},
+        {{"VEZORODAR://open"}, false},
+        {{"vezorodar:x"}, false},
+        {{"--show", "VezoRodar:sign?doc=1"}, false},
+        {{"vezorodar:"}, false},
+        {{"vezorodar"}, true},
+        {{"vezorodarx:open"}, true},
+        {{"x-vezorodar://open"}, true},
         {{"--SILENT"}, true},
     };
     for (const auto& c : cases) {

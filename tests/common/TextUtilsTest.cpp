@@ -140,6 +140,33 @@ TEST(Utf8SafePrefix, NeverCutsACharacter) {
     EXPECT_EQ(utf8SafePrefix("abc", 2), "ab");
 }
 
+// Only the start of the character that the limit cuts is left out: a whole
+// character before the cut stays, also beside stray continuation bytes.
+TEST(Utf8SafePrefix, LeavesOutOnlyTheCutCharactersStart) {
+    struct Case {
+        std::string text;
+        std::size_t max;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"ab" + bytes({0x80}), 2, "ab"},
+        {"abc" + bytes({0x80, 0x80}), 4, "abc" + bytes({0x80})},
+        {"SIGN:QUJD" + bytes({0xBF}) + "RA==", 9, "SIGN:QUJD"},
+        {bytes({0x80, 0x80, 0x80, 0x80}), 2, bytes({0x80, 0x80})},
+        {"x𝄞y", 1, "x"},
+        {"x𝄞y", 2, "x"},
+        {"x𝄞y", 4, "x"},
+        {"x𝄞y", 5, "x𝄞"},
+        {"a€" + bytes({0x80}), 4, "a€"},
+        {bytes({0xC3}) + "ab", 2, bytes({0xC3}) + "a"},  // a lead byte alone is no character
+        {bytes({0xFF, 0xFE}) + "ab", 1, bytes({0xFF})},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("row " + std::to_string(i));
+        EXPECT_EQ(utf8SafePrefix(cases[i].text, cases[i].max), cases[i].expected);
+    }
+}
+
 TEST(Utf8Validity, RejectsIllFormedSequencesAndReplacesThem) {
     const std::string fffd = bytes({0xEF, 0xBF, 0xBD});
     struct Case {
@@ -165,11 +192,37 @@ TEST(Utf8Validity, RejectsIllFormedSequencesAndReplacesThem) {
     }
 }
 
-TEST(EscapeControlBytes, EscapesControlsOnly) {
-    EXPECT_EQ(escapeControlBytes(""), "");
-    EXPECT_EQ(escapeControlBytes("C:\\dir\\файл 1"), "C:\\dir\\файл 1");
-    EXPECT_EQ(escapeControlBytes("a\r\nb"), "a\\x0D\\x0Ab");
-    EXPECT_EQ(escapeControlBytes(std::string("\0\x1F\x7F ~", 5)), "\\x00\\x1F\\x7F ~");
+TEST(EscapeControlBytes, EscapesEveryLineBreakAndControlCharacterOnly) {
+    struct Case {
+        std::string text;
+        std::string escaped;
+    };
+    const std::vector<Case> cases = {
+        {"", ""},
+        {"C:\\dir\\файл 1", "C:\\dir\\файл 1"},
+        // Letters and signs whose bytes include 0x80-0x9F stay whole.
+        {"Декларацията НЕ Е ПРИЕТА: грешка в ред №5 „Ш“ … 10 €, ЀЁЂЏ ѐёђџ",
+         "Декларацията НЕ Е ПРИЕТА: грешка в ред №5 „Ш“ … 10 €, ЀЁЂЏ ѐёђџ"},
+        {"a\r\nb", "a\\x0D\\x0Ab"},
+        {std::string("\0\x1F\x7F ~", 5), "\\x00\\x1F\\x7F ~"},
+        // The C1 controls, NEL among them, and the Unicode separators.
+        {"a\xC2\x85"
+         "2026-01-15 10:00:00 [ERROR] x",
+         "a\\u00852026-01-15 10:00:00 [ERROR] x"},
+        {"\xC2\x80|\xC2\x9F|\xC2\xA0", "\\u0080|\\u009F|\xC2\xA0"},
+        {"a\xE2\x80\xA8"
+         "b\xE2\x80\xA9"
+         "c\xE2\x80\xA7",
+         "a\\u2028b\\u2029c\xE2\x80\xA7"},
+        // Bytes outside a character: alone, a cut letter, an overlong line feed.
+        {"\x85", "\\x85"},
+        {"ж\xD0", "ж\\xD0"},
+        {"\xE2\x80\n", "\\xE2\\x80\\x0A"},
+        {"\xC0\x8A", "\\xC0\\x8A"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(escapeControlBytes(c.text), c.escaped) << c.escaped;
+    }
 }
 
 TEST(PercentEncode, KeepsOnlyUnreservedCharacters) {

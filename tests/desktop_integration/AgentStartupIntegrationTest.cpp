@@ -74,7 +74,7 @@ protected:
     IsolatedHome home_;
 };
 
-TEST_F(AgentStartupIntegrationTest, TheFirstStartRegistersTheSchemeAndLaterStartsLeaveItAlone) {
+TEST_F(AgentStartupIntegrationTest, TheFirstStartRegistersTheSchemeAndLaterStartsOnlyMendAnOutdatedEntry) {
     std::filesystem::create_directories(home_.configHome());
     std::ofstream(home_.configHome() + "/mimeapps.list")
         << "[Default Applications]\ntext/html=firefox.desktop\n";
@@ -82,7 +82,8 @@ TEST_F(AgentStartupIntegrationTest, TheFirstStartRegistersTheSchemeAndLaterStart
     ASSERT_EQ(startAndEnd(), 0) << log();
     const std::string exe = std::filesystem::canonical(VELK_AGENT_EXE).string();
     const std::string entry = readFile(home_.dataHome() + "/applications/vezorodar.desktop");
-    EXPECT_NE(entry.find("\nExec=\"" + exe + "\" %u\n"), std::string::npos) << entry;
+    // The build folder's path needs no quoting, so the program stands bare.
+    EXPECT_NE(entry.find("\nExec=" + exe + " %u\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("\nMimeType=x-scheme-handler/vezorodar;\n"), std::string::npos) << entry;
     EXPECT_EQ(
         readFile(home_.configHome() + "/mimeapps.list"),
@@ -112,6 +113,23 @@ TEST_F(AgentStartupIntegrationTest, TheFirstStartRegistersTheSchemeAndLaterStart
     EXPECT_EQ(occurrences(log(), "VezoRodarC exiting"), 2) << log();
     EXPECT_NE(readFile(home_.dataHome() + "/applications/vezorodar.desktop").find("X-Mine=kept\n"),
               std::string::npos);
+
+    // An entry an earlier version wrote, with the program quoted (which
+    // xdg-open cannot run), is written again, bare; one naming another copy
+    // of the program is left as it is.
+    const std::string bareLine = "\nExec=" + exe + " %u\n";
+    std::string quoted = entry;
+    quoted.replace(quoted.find(bareLine), bareLine.size(), "\nExec=\"" + exe + "\" %u\n");
+    std::ofstream(home_.dataHome() + "/applications/vezorodar.desktop", std::ios::trunc) << quoted;
+    ASSERT_EQ(startAndEnd(), 0) << log();
+    EXPECT_EQ(occurrences(log(), "vezorodar:// protocol registered under HKCU"), 2) << log();
+    EXPECT_EQ(readFile(home_.dataHome() + "/applications/vezorodar.desktop"), entry);
+
+    const std::string elsewhere = "[Desktop Entry]\nExec=\"/opt/other/VezoRodarC\" %u\n";
+    std::ofstream(home_.dataHome() + "/applications/vezorodar.desktop", std::ios::trunc) << elsewhere;
+    ASSERT_EQ(startAndEnd(), 0) << log();
+    EXPECT_EQ(occurrences(log(), "vezorodar:// protocol registered under HKCU"), 2) << log();
+    EXPECT_EQ(readFile(home_.dataHome() + "/applications/vezorodar.desktop"), elsewhere);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "platform/ProtocolHandler.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,13 +13,18 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/DesktopEntry.h"
 #include "support/LogCapture.h"
+#include "support/PollUntil.h"
 #include "support/TempDir.h"
+#include "support/ToolRun.h"
 
 namespace velk::test {
 namespace {
 
 using platform::ProtocolHandler;
+
+constexpr std::chrono::seconds kToolDeadline{60};
 
 constexpr const char* kDefaultLine = "x-scheme-handler/vezorodar=vezorodar.desktop\n";
 
@@ -34,50 +38,6 @@ std::string readFile(const std::string& path) {
 void writeFile(const std::string& path, const std::string& text) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << text;
-}
-
-// Runs a program with exactly this environment; its standard output, or
-// nothing when it could not run or failed.
-std::optional<std::string> runProgram(const std::vector<std::string>& argv,
-                                      const std::vector<std::string>& env) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
-        return std::nullopt;
-    }
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        return std::nullopt;
-    }
-    if (pid == 0) {
-        ::dup2(pipeFds[1], 1);
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        std::vector<char*> args;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        std::vector<char*> vars;
-        for (const auto& v : env) {
-            vars.push_back(const_cast<char*>(v.c_str()));
-        }
-        vars.push_back(nullptr);
-        ::execve(argv[0].c_str(), args.data(), vars.data());
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return std::nullopt;
-    }
-    return out;
 }
 
 class ProtocolHandlerTest : public ::testing::Test {
@@ -94,6 +54,23 @@ protected:
                 "XDG_DATA_DIRS=" + home.dir().sub("no-system-data"),
                 "XDG_CONFIG_DIRS=" + home.dir().sub("no-system-config"),
                 "PATH=/usr/bin:/bin"};
+    }
+
+    // A stand-in for the agent at path that writes its program path and
+    // arguments, one a line, to the file out.
+    static void writeRecordingProgram(const std::string& path, const std::string& out) {
+        writeFile(path, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + out + ".tmp' && mv '" + out +
+                            ".tmp' '" + out + "'\n");
+        ::chmod(path.c_str(), 0755);
+    }
+
+    // What the stand-in wrote, once it has: an opener may return before the
+    // program it started has run.
+    static std::string recordedArguments(const std::string& out) {
+        const bool written = pollUntil([&] { return std::filesystem::exists(out); },
+                                       [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); });
+        EXPECT_TRUE(written) << "the program never ran: " << out << " was not written";
+        return readFile(out);
     }
 
     IsolatedHome home;
@@ -243,38 +220,92 @@ TEST_F(ProtocolHandlerTest, XdgMimeNamesTheEntryAsTheSchemesHandler) {
     }
     writeFile(mimeAppsPath(), "[Default Applications]\ntext/html=firefox.desktop\n");
     ASSERT_TRUE(ProtocolHandler::registerHandler("/home/иван/Моите програми/VezoRodarC"));
-    const auto answer = runProgram({"/usr/bin/xdg-mime", "query", "default", "x-scheme-handler/vezorodar"},
-                                   desktopEnvironment());
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(*answer, "vezorodar.desktop\n");
+    const ToolRun answer = runTool({"/usr/bin/xdg-mime", "query", "default", "x-scheme-handler/vezorodar"},
+                                   desktopEnvironment(), kToolDeadline);
+    ASSERT_TRUE(answer.succeeded()) << "xdg-mime query: " << answer.describe();
+    EXPECT_EQ(answer.out, "vezorodar.desktop\n");
+}
+
+// Browsers of the Chromium family hand links to xdg-open, which on a desktop
+// it does not recognise reads the entry itself and runs the Exec line's first
+// word as the program: the agent at an ordinary path gets the link as its one
+// argument.
+TEST_F(ProtocolHandlerTest, XdgOpenWithoutARecognisedDesktopStartsTheProgramWithTheLink) {
+    if (::access("/usr/bin/xdg-open", X_OK) != 0) {
+        GTEST_SKIP() << "xdg-open is not installed (package xdg-utils; scripts/setup installs it)";
+    }
+    const std::string program = home.dir().sub("opt/vezorodar/VezoRodarC");
+    const std::string out = home.dir().sub("argv.txt");
+    writeRecordingProgram(program, out);
+    ASSERT_TRUE(ProtocolHandler::registerHandler(program));
+
+    for (const std::string link : {"vezorodar://sign?doc=1&x=a%20b", "vezorodar:x"}) {
+        SCOPED_TRACE(link);
+        std::filesystem::remove(out);
+        // A display, so that xdg-open asks for the scheme's handler; no
+        // desktop it knows.
+        std::vector<std::string> env = desktopEnvironment();
+        env.push_back("DISPLAY=:" + std::to_string(9000 + ::getpid() % 1000));
+        const ToolRun opened = runTool({"/usr/bin/xdg-open", link}, env, kToolDeadline);
+        ASSERT_TRUE(opened.succeeded()) << "xdg-open " << opened.describe();
+        EXPECT_EQ(recordedArguments(out), program + "\n" + link + "\n");
+    }
 }
 
 // GLib opens a vezorodar:// link with the entry: the program at a path with
 // blanks, quotes and Cyrillic gets the link as its one argument.
 TEST_F(ProtocolHandlerTest, GioOpensALinkWithTheProgramAndTheLinkAsItsArgument) {
-    if (::access("/usr/bin/gio", X_OK) != 0) {
-        GTEST_SKIP() << "gio is not installed";
+    const ToolRun version = runTool({"/usr/bin/gio", "version"}, desktopEnvironment(), kToolDeadline);
+    if (!version.succeeded()) {
+        GTEST_SKIP() << "gio cannot run here (package libglib2.0-bin): " << version.describe();
     }
     const std::string folder = home.dir().sub("Моите \"програми\" $HOME");
-    std::filesystem::create_directories(folder);
     const std::string program = folder + "/VezoRodarC";
     const std::string out = home.dir().sub("argv.txt");
-    writeFile(program, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + out + ".tmp' && mv '" + out +
-                           ".tmp' '" + out + "'\n");
-    ::chmod(program.c_str(), 0755);
+    writeRecordingProgram(program, out);
     ASSERT_TRUE(ProtocolHandler::registerHandler(program));
 
     const std::string link = "vezorodar://sign?doc=1&x=a%20b";
     std::vector<std::string> env = desktopEnvironment();
     env.push_back("GIO_USE_VFS=local");
-    const auto opened = runProgram({"/usr/bin/gio", "open", link}, env);
-    if (!opened) {
-        GTEST_SKIP() << "gio open cannot run without a desktop session here";
-    }
-    for (int i = 0; i < 1000 && !std::filesystem::exists(out); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(readFile(out), program + "\n" + link + "\n");
+    const ToolRun opened = runTool({"/usr/bin/gio", "open", link}, env, kToolDeadline);
+    ASSERT_TRUE(opened.succeeded()) << "gio open " << opened.describe();
+    EXPECT_EQ(recordedArguments(out), program + "\n" + link + "\n");
+}
+
+// No desktop starts a program whose path holds '%' (GLib refuses the entry
+// whatever the escaping): nothing is written, and the log says that links
+// cannot reach the agent from there.
+TEST_F(ProtocolHandlerTest, APathWithPercentIsNotRegistered) {
+    const std::string program = home.dir().sub("100%/VezoRodarC");
+    writeRecordingProgram(program, home.dir().sub("argv.txt"));
+    LogCapture log;
+    EXPECT_FALSE(ProtocolHandler::registerHandler(program));
+    EXPECT_EQ(
+        log.count("ERROR", "ProtocolHandler::registerHandler: links cannot reach the agent from " + program),
+        1);
+    EXPECT_EQ(log.count("INFO", "registered"), 0);
+    EXPECT_FALSE(std::filesystem::exists(entryPath()));
+    EXPECT_FALSE(std::filesystem::exists(mimeAppsPath()));
+}
+
+// The program an entry names: the path itself; for a path with '%' the link
+// of the same name in the search path when it leads to the same file.
+TEST_F(ProtocolHandlerTest, APathWithPercentIsNamedByItsLinkToTheSameProgram) {
+    const std::string bin = home.dir().sub("bin");
+    const std::string program = home.dir().sub("100%/VezoRodarC");
+    const std::string other = home.dir().sub("other/VezoRodarC");
+    writeFile(program, "#!/bin/sh\n");
+    writeFile(other, "#!/bin/sh\n");
+    std::filesystem::create_directories(bin);
+
+    EXPECT_EQ(platform::desktopEntryProgram("/opt/v/VezoRodarC", bin), "/opt/v/VezoRodarC");
+    EXPECT_EQ(platform::desktopEntryProgram(program, bin), std::nullopt);  // no link
+    std::filesystem::create_symlink(other, bin + "/VezoRodarC");
+    EXPECT_EQ(platform::desktopEntryProgram(program, bin), std::nullopt);  // another program
+    std::filesystem::remove(bin + "/VezoRodarC");
+    std::filesystem::create_symlink(program, bin + "/VezoRodarC");
+    EXPECT_EQ(platform::desktopEntryProgram(program, bin), bin + "/VezoRodarC");
 }
 
 }  // namespace

@@ -38,11 +38,13 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Generous, for slow CI machines; every wait still ends.
 constexpr std::chrono::seconds kDeadline{60};
 
 constexpr const char* kPickerTitle = "VELK Agent — Избор на подател";
+constexpr const char* kPinTitle = "PIN за електронен подпис";
 constexpr const char* kSenderId = "s-00000000e2e1";
 constexpr const char* kSenderName = "Тестова фирма ЕООД";
 constexpr const char* kOrigin = "https://app.example.test";
@@ -259,6 +261,44 @@ TEST_F(AgentOnDisplayTest, EndingTheAgentWhileThePickerIsOpenRunsNothingAndDoesN
               (json{{"success", false}, {"errorMessage", "Операцията е отказана от потребителя."}}));
     EXPECT_EQ(agencyContacts(agency_), 0u);
     EXPECT_THAT(log(), EndsWith("[INFO ] VezoRodarC exiting\n"));
+}
+
+TEST_F(AgentOnDisplayTest, ACertificateExportedWithAPinAsksForItAfterThePicker) {
+    // The sender's certificate as `openssl pkcs12 -export` makes it (key and
+    // certificates encrypted with the PIN), its certificate beside it.
+    CertificateSpec certSpec;
+    certSpec.commonName = "Петър Стоянов";
+    const TestIdentity identity = hosts_.pki().issue(certSpec);
+    const CertStoreFolder store;
+    store.addExported("e2e-exported", identity, "2468");
+    store.addCompanion("e2e-exported", ".crt", identity, CertStoreFolder::Encoding::Pem);
+    writeSettings(identity.thumbprint());
+    startAgent();
+    ASSERT_TRUE(waitUntilServing()) << diagnostics();
+
+    const auto run = postRun("due_amounts", {{"eik", kEik}, {"year", 2024}});
+    ASSERT_TRUE(driver_->waitForWindow(kPickerTitle, kDeadline)) << "no sender picker" << diagnostics();
+    ASSERT_EQ(driver_->press(kPickerTitle, "Избери", {kSenderName}, kDeadline), "") << diagnostics();
+    // The handshake with the agency needs the key: its PIN is asked.
+    ASSERT_TRUE(driver_->waitForWindow(kPinTitle, kDeadline)) << "no PIN prompt" << diagnostics();
+    EXPECT_FALSE(answered(run, 0s)) << "answered before the PIN was typed";
+    ASSERT_EQ(driver_->fillAndPress(kPinTitle, "2468", "Продължи", kDeadline), "") << diagnostics();
+    ASSERT_TRUE(answered(run, 2 * kDeadline)) << diagnostics();
+
+    const Answer answer = run.get();
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    const json result = json::parse(answer.body);
+    EXPECT_EQ(result["status"], "ok") << answer.body;
+    EXPECT_EQ(result["rowCount"], 2);
+    EXPECT_EQ(result["totalOutstanding"], 5200.5);
+    EXPECT_EQ(result["totalInterest"], 44.35);
+    bool certificateShown = false;
+    for (const auto& request : agency_.login().requests()) {
+        certificateShown =
+            certificateShown || request.clientCertSubject.find("CN=Петър Стоянов") != std::string::npos;
+    }
+    EXPECT_TRUE(certificateShown);
+    EXPECT_THAT(log(), Not(HasSubstr("2468")));
 }
 
 }  // namespace

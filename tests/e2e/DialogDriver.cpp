@@ -53,19 +53,29 @@ bool DialogDriver::waitForWindow(const std::string& title, std::chrono::seconds 
 std::string DialogDriver::press(const std::string& title, const std::string& button,
                                 const std::vector<std::string>& expectedTexts,
                                 std::chrono::seconds deadline) {
+    std::vector<std::string> options = {"--title", title, "--button", button};
+    for (const std::string& text : expectedTexts) {
+        options.push_back("--expect");
+        options.push_back(text);
+    }
+    return runPress(std::move(options), deadline);
+}
+
+std::string DialogDriver::fillAndPress(const std::string& title, const std::string& text,
+                                       const std::string& button, std::chrono::seconds deadline) {
+    return runPress({"--title", title, "--button", button, "--fill", text}, deadline);
+}
+
+std::string DialogDriver::runPress(std::vector<std::string> options, std::chrono::seconds deadline) {
     // The distribution's own interpreter: pyatspi is a Debian package.
     const std::string python = findExecutable({"/usr/bin/python3"});
     if (python.empty()) {
         return "/usr/bin/python3 is missing: install python3-pyatspi (scripts/setup)";
     }
     desktop_.startAccessibilityBus();
-    std::vector<std::string> argv = {
-        python,      scriptFolder_ + "/press_button.py", "--title", title, "--button", button,
-        "--timeout", std::to_string(deadline.count())};
-    for (const std::string& text : expectedTexts) {
-        argv.push_back("--expect");
-        argv.push_back(text);
-    }
+    std::vector<std::string> argv = {python, scriptFolder_ + "/press_button.py", "--timeout",
+                                     std::to_string(deadline.count())};
+    argv.insert(argv.end(), options.begin(), options.end());
     // The script ends itself at the deadline; the margin only catches a hang.
     const ToolResult pressed = runTool(argv, isolatedEnvironment(desktop_.environment()),
                                        outputFolder_ + "/press-" + std::to_string(++toolRuns_) + ".log",

@@ -25,7 +25,14 @@ public:
     std::string press(const std::string& title, const std::string& button,
                       const std::vector<std::string>& expectedTexts, std::chrono::seconds deadline);
 
+    // Types text into the window's first editable field, as a user types a
+    // PIN, then presses the button as press does.
+    std::string fillAndPress(const std::string& title, const std::string& text, const std::string& button,
+                             std::chrono::seconds deadline);
+
 private:
+    std::string runPress(std::vector<std::string> options, std::chrono::seconds deadline);
+
     TestDesktop& desktop_;
     std::string scriptFolder_;
     std::string outputFolder_;

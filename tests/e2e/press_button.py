@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Presses a button of a window over AT-SPI, as a user of a screen reader would.
 
-    press_button.py --title TITLE --button NAME [--expect TEXT]... [--timeout SECONDS]
+    press_button.py --title TITLE --button NAME [--expect TEXT]... [--fill TEXT] [--timeout SECONDS]
 
 Waits (bounded) until some application shows a window named TITLE with an
 enabled push button named NAME, checks that every --expect text is the name
-of something in that window, and invokes the button's press action.
+of something in that window, and invokes the button's press action. With
+--fill, the window's first editable text field is set to TEXT first (a
+button that the empty field keeps disabled then becomes enabled).
 Exit codes: 0 pressed, 1 window or button not found in time, 2 an expected
 text is missing (nothing pressed), 3 the press action failed.
 """
@@ -88,6 +90,28 @@ def enabled_button(window, name):
     return None
 
 
+def first_text_field(window):
+    for node in walk(window):
+        if role_of(node) in (pyatspi.ROLE_PASSWORD_TEXT, pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY):
+            try:
+                if node.getState().contains(pyatspi.STATE_EDITABLE):
+                    return node
+            except Exception:
+                pass
+    return None
+
+
+def fill(window, text):
+    """Sets the window's first editable field; False when it has none yet."""
+    field = first_text_field(window)
+    if field is None:
+        return False
+    try:
+        return bool(field.queryEditableText().setTextContents(text))
+    except Exception:
+        return False
+
+
 def texts_in(window):
     return {name_of(node) for node in walk(window)} - {""}
 
@@ -97,13 +121,19 @@ def main():
     parser.add_argument("--title", required=True)
     parser.add_argument("--button", required=True)
     parser.add_argument("--expect", action="append", default=[])
+    parser.add_argument("--fill")
     parser.add_argument("--timeout", type=float, default=60.0)
     args = parser.parse_args()
 
     deadline = time.monotonic() + args.timeout
     window = button = None
+    filled = args.fill is None
     while time.monotonic() < deadline:
         for candidate in windows_named(args.title):
+            if not filled:
+                filled = fill(candidate, args.fill)
+                if not filled:
+                    continue
             button = enabled_button(candidate, args.button)
             if button is not None:
                 window = candidate
@@ -112,8 +142,8 @@ def main():
             break
         time.sleep(0.2)
     if button is None:
-        print("press_button: no window %r with an enabled button %r within %.0f s"
-              % (args.title, args.button, args.timeout))
+        print("press_button: no window %r with %san enabled button %r within %.0f s"
+              % (args.title, "" if filled else "a text field and ", args.button, args.timeout))
         return 1
 
     shown = texts_in(window)

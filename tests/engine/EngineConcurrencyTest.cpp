@@ -6,26 +6,17 @@
 #include <gtest/gtest.h>
 
 #include "common/JsonUtils.h"
-#include "engine/InMemorySettings.h"
 #include "engine/TestOperations.h"
-#include "engine/VelkEngine.h"
-#include "support/TempDir.h"
+#include "engine/TwoSenderEngine.h"
 
 namespace velk::test {
 namespace {
 
 using core::json;
-using core::VelkEngine;
 
-class EngineConcurrencyTest : public ::testing::Test {
+class EngineConcurrencyTest : public ::testing::Test, protected TwoSenderEngine {
 protected:
     EngineConcurrencyTest() {
-        auto store = std::make_unique<InMemorySettings>();
-        settings = store.get();
-        settings->upsertSender(testSender("a"));
-        settings->upsertSender(testSender("b"));
-        settings->setActiveSender("a");
-        engine = std::make_unique<VelkEngine>(std::move(store));
         engine->initialise();
         gate().reset();
     }
@@ -36,10 +27,6 @@ protected:
         return result.success ? json::parse(result.json).at("metadata").at("identity").get<std::string>()
                               : "";
     }
-
-    IsolatedHome home;  // the session reads remembered PINs
-    InMemorySettings* settings = nullptr;
-    std::unique_ptr<VelkEngine> engine;
 };
 
 // A change of settings (and a PIN) from a third thread neither waits for the

@@ -5,8 +5,10 @@
 // filing tests share. The pkcs11 engine is process-wide and SoftHSM reads its
 // configuration once, so a test program makes one of these for all its tests.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,7 +62,13 @@ public:
         }
         settings->upsertSender(sender);
         settings->setActiveSender(kSender);
-        engine_ = std::make_unique<core::VelkEngine>(std::move(settings));
+        // The session's pauses are recorded, not slept: the filings pause for
+        // the portal several seconds each.
+        engine_ =
+            std::make_unique<core::VelkEngine>(std::move(settings), [this](std::chrono::milliseconds pause) {
+                std::lock_guard lock(pausesMutex_);
+                pauses_.push_back(pause);
+            });
         engine_->setSigner(signer_.get());
         if (options.bridge != nullptr) {
             engine_->setZezizUrBridge(options.bridge);
@@ -87,6 +95,12 @@ public:
         return result.json.empty() ? core::json::object() : core::json::parse(result.json);
     }
 
+    // The pauses the portal session asked for so far, in order.
+    std::vector<std::chrono::milliseconds> pauses() {
+        std::lock_guard lock(pausesMutex_);
+        return pauses_;
+    }
+
     IsolatedHome& home() { return home_; }
     LoopbackHosts& hosts() { return hosts_; }
     FakeAgency& agency() { return agency_; }
@@ -99,6 +113,8 @@ private:
     SoftHsmToken token_;
     std::unique_ptr<ScopedEnv> module_;
     std::unique_ptr<signing::SignerPkcs11> signer_;
+    std::mutex pausesMutex_;
+    std::vector<std::chrono::milliseconds> pauses_;
     std::unique_ptr<core::VelkEngine> engine_;
 };
 

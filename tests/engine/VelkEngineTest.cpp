@@ -10,6 +10,7 @@
 #include "common/JsonUtils.h"
 #include "engine/InMemorySettings.h"
 #include "engine/TestOperations.h"
+#include "engine/TwoSenderEngine.h"
 #include "infrastructure/signing/ISigner.h"
 #include "infrastructure/signing/PinStore.h"
 #include "operations/IInquiry.h"
@@ -23,7 +24,6 @@ namespace velk::test {
 namespace {
 
 using core::json;
-using core::VelkEngine;
 using core::operations::ExecuteResult;
 using core::operations::ParamMap;
 
@@ -39,17 +39,9 @@ public:
     signing::Bytes getCertificateDer(const std::string&) override { return {}; }
 };
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public ::testing::Test, protected TwoSenderEngine {
 protected:
-    EngineTest() {
-        auto store = std::make_unique<InMemorySettings>();
-        settings = store.get();
-        settings->upsertSender(testSender("a"));
-        settings->upsertSender(testSender("b"));
-        settings->setActiveSender("a");
-        engine = std::make_unique<VelkEngine>(std::move(store));
-        operationLog().reset();
-    }
+    EngineTest() { operationLog().reset(); }
 
     ExecuteResult run(const std::string& typeId, const std::string& params = "{}",
                       const std::string& senderId = "", std::optional<std::string> filePath = std::nullopt) {
@@ -76,9 +68,6 @@ protected:
         return operationLog().runs;
     }
 
-    IsolatedHome home;
-    InMemorySettings* settings = nullptr;
-    std::unique_ptr<VelkEngine> engine;
     ProgressLog progress;
 };
 

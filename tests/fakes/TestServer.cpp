@@ -6,9 +6,11 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -179,6 +181,13 @@ Reply Reply::redirect(std::string location, int status) {
     return r;
 }
 
+Reply Reply::streamed(int status, std::string head, std::size_t length, char filler) {
+    Reply r = text(status, std::move(head));
+    r.streamedLength = length;
+    r.filler = filler;
+    return r;
+}
+
 Reply& Reply::header(std::string name, std::string value) {
     headers.emplace_back(std::move(name), std::move(value));
     return *this;
@@ -243,7 +252,26 @@ struct TestServer::Impl {
         for (const auto& [name, value] : reply.headers) {
             res.set_header(name, value);
         }
-        res.set_content(reply.body, reply.contentType);
+        if (reply.streamedLength > 0) {
+            streamContent(reply, res);
+        } else {
+            res.set_content(reply.body, reply.contentType);
+        }
+    }
+
+    // One buffer of filler for the whole reply: nothing grows with its size.
+    static void streamContent(const Reply& reply, httplib::Response& res) {
+        constexpr std::size_t kPiece = 64 * 1024;
+        auto filler = std::make_shared<const std::string>(kPiece, reply.filler);
+        res.set_content_provider(
+            reply.streamedLength, reply.contentType,
+            [head = reply.body, filler](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                if (offset < head.size()) {
+                    const std::size_t n = std::min(length, head.size() - offset);
+                    return sink.write(head.data() + offset, n);
+                }
+                return sink.write(filler->data(), std::min(length, filler->size()));
+            });
     }
 };
 

@@ -40,10 +40,16 @@ struct Reply {
     HeaderList headers;  // sent in order; a name may repeat (two Set-Cookie lines)
     // Answered only after this long, or at once when the server stops.
     std::chrono::milliseconds delay{0};
+    // When not 0: the body is made while it is sent and never held whole:
+    // body first, then the filler byte up to this many bytes in all.
+    std::size_t streamedLength = 0;
+    char filler = 0;
 
     static Reply text(int status, std::string body);
     static Reply json(int status, std::string body);
     static Reply redirect(std::string location, int status = 302);
+    // head, then filler up to length bytes, made while it is sent.
+    static Reply streamed(int status, std::string head, std::size_t length, char filler);
     Reply& header(std::string name, std::string value);
     Reply& setCookie(std::string cookie);  // one Set-Cookie line
     Reply& after(std::chrono::milliseconds wait);

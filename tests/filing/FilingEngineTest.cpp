@@ -49,8 +49,11 @@ EngineOnToken* FilingThroughTheEngine::world_ = nullptr;
 
 TEST_F(FilingThroughTheEngine, AuditFileIsFiledMatchedInTheAjaxListingAndReadBack) {
     const std::string path = writeFile("audit.xml", "\xEF\xBB\xBF<AuditFile>\n  <Header/>\n</AuditFile>\n");
+    const std::size_t pausesBefore = world_->pauses().size();
     const json filed = run("odit", {{"eik", kEik}, {"year", 2025}, {"month", 3}}, path);
     ASSERT_EQ(filed.value("success", false), true) << filed.dump();
+    // The portal's pauses reach the sleeper the engine was given.
+    EXPECT_GT(world_->pauses().size(), pausesBefore);
     const std::string documentId = filed["documentId"];
     EXPECT_FALSE(documentId.empty());
     EXPECT_EQ(filed["incomeNumber"], std::to_string(2400000000LL + std::stoll(documentId)));

@@ -58,7 +58,7 @@ TEST(RowDocumentId, FindsPidOrIpdocIdWithBlanksAndQuotes) {
 }
 
 // One table for the whole reading of a reply page.
-TEST(ClassifyPlsReply, ReadsTheVisibleTextRefusalsFirst) {
+TEST(ClassifyPlsReply, ReadsTheVisibleTextRefusalsFirstThenTheMarkupWithoutHiddenParts) {
     const std::vector<std::pair<std::string, PlsReplyVerdict>> cases = {
         {"<h3>Файлът е приет успешно.</h3>", PlsReplyVerdict::Accepted},
         {"<h3>ФАЙЛЪТ Е ПРИЕТ</h3>", PlsReplyVerdict::Accepted},
@@ -76,10 +76,17 @@ TEST(ClassifyPlsReply, ReadsTheVisibleTextRefusalsFirst) {
         {"<img src=\"logo.png\" onerror=\"this.remove()\"><style>.error{}</style><p>Приет</p>",
          PlsReplyVerdict::Accepted},
         {"<p class=\"success\">Файлът не е приет.</p>", PlsReplyVerdict::Failed},
-        // Without a word in the visible text, the whole page decides.
+        // Without a word in the visible text, the markup decides, but never
+        // a comment, a script or a style sheet.
         {"<div class=\"ERROR\">x</div>", PlsReplyVerdict::Failed},
-        {"<p>pid=5</p><script>alert('Грешка')</script>", PlsReplyVerdict::Failed},
-        {"<p>pid=5</p><script>report('success')</script>", PlsReplyVerdict::Accepted},
+        {"<p class=\"success\">pid=5</p>", PlsReplyVerdict::Accepted},
+        {"<p>pid=5</p><script>alert('Грешка')</script>", PlsReplyVerdict::Unrecognised},
+        {"<p>pid=5</p><script>report('success')</script>", PlsReplyVerdict::Unrecognised},
+        {"<html><head><style>.error { color: red }</style></head><body><p>Вх. № 2500081</p>"
+         "<a href=\"odit.showResult?pid=81\">Резултат</a></body></html>",
+         PlsReplyVerdict::Unrecognised},
+        {"<!-- error: grid --><p>pid=5</p><!-- успешно -->", PlsReplyVerdict::Unrecognised},
+        {"<p>pid=5</p><STYLE media=\"print\">.Success{}", PlsReplyVerdict::Unrecognised},
         {"Заявката е получена. pid=12", PlsReplyVerdict::Unrecognised},
         {"", PlsReplyVerdict::Unrecognised},
     };

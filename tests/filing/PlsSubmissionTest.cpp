@@ -9,7 +9,9 @@
 #include "features/odit/OditFileDeclaration.h"
 #include "filing/FilingTest.h"
 #include "filing/ScriptedSigner.h"
+#include "platform/RegularFile.h"
 #include "support/LogCapture.h"
+#include "support/SpecialFiles.h"
 
 namespace velk::core::infra::portal {
 namespace {
@@ -194,6 +196,11 @@ TEST_F(PlsSubmissionTest, ReplyPagesAreReadByTheirWordsPidAndCharset) {
                    "<style>.error{color:red}</style><img src=\"l.png\" onerror=\"hide(this)\">"
                    "<div class=\"error\"></div><h3>Файлът е приет успешно.</h3> pid=80"),
          true, "80", ""},
+        // Nor does a style sheet when no verdict word shows: the pid decides.
+        {htmlReply(200,
+                   "<html><head><style>.error{color:red}</style></head><body><p>Вх. № 2500081</p>"
+                   "<a href=\"odit.showResult?pid=81\">Резултат</a></body></html>"),
+         true, "81", ""},
         {htmlReply(200, "<h3>Грешка</h3> <p>успешно</p>"), false, "", "Грешка успешно"},
         {htmlReply(200, "<p>НЕУСПЕШНО подаване</p>"), false, "", "НЕУСПЕШНО подаване"},
     };
@@ -281,6 +288,8 @@ TEST_F(PlsSubmissionTest, NothingIsSentForABadFileOrParameters) {
     std::filesystem::create_directory(files_.sub("folder"));
     const std::string empty = writeFile("empty.xml", "");
     const std::string missing = files_.sub("missing.xml");
+    const std::string huge =
+        test::writeSparseFile(files_.path() / "huge.xml", "<x/>", platform::kMaxWholeFileBytes + 1);
     struct Case {
         std::string path;
         ParamMap params;
@@ -292,6 +301,7 @@ TEST_F(PlsSubmissionTest, NothingIsSentForABadFileOrParameters) {
         {missing, auditParams(), "Файлът не може да бъде прочетен: " + missing},
         {files_.sub("folder"), auditParams(), "Файлът не може да бъде прочетен: " + files_.sub("folder")},
         {empty, auditParams(), "Файлът е празен: " + empty},
+        {huge, auditParams(), "Файлът е по-голям от 256 MiB: " + huge},
         {"", auditParams(), "Файлът не може да бъде прочетен: "},
     };
     for (const Case& c : cases) {

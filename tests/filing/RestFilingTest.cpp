@@ -11,6 +11,9 @@
 #include "filing/FilingTest.h"
 #include "filing/ScriptedSigner.h"
 #include "infrastructure/portal/RestSubmissionExecutor.h"
+#include "platform/RegularFile.h"
+#include "support/ChildProcess.h"
+#include "support/SpecialFiles.h"
 
 namespace velk::core::infra::portal {
 namespace {
@@ -173,6 +176,38 @@ TEST_F(RestFilingTest, FilesThatCannotBeSentAreReportedAndNothingGoesOut) {
     EXPECT_TRUE(agency_.api().requests().empty());
 }
 
+TEST_F(RestFilingTest, WhatIsNoRegularFileOrTooLargeIsNeverSigned) {
+    const std::string fifo = test::makeFifo(files_.path() / "pipe.xml");
+    const std::string huge =
+        test::writeSparseFile(files_.path() / "huge.xml", "<x/>", platform::kMaxWholeFileBytes + 1);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {fifo, "Cannot read file or file is empty: " + fifo},
+        {"/dev/zero", "Cannot read file or file is empty: /dev/zero"},
+        {huge, "File is larger than 256 MiB: " + huge},
+    };
+    // A signer that would sign nothing: reached at all, it shows.
+    ScriptedSigner counting(signer_, ScriptedSigner::Behaviour::Empty);
+    session_.setSigner(&counting);
+    // In a child: a reader that waits on the pipe must fail the test, not
+    // hold it.
+    const test::ChildOutput out = test::runInChildForText([&] {
+        json answers = json::array();
+        for (const auto& [path, message] : cases) {
+            answers.push_back(etz62_.submit(&session_, path, {}).errorMessage);
+        }
+        answers.push_back(counting.pins.size());
+        return answers.dump();
+    });
+    ASSERT_EQ(out.end, 0) << out.text;
+    const json answers = json::parse(out.text);
+    ASSERT_EQ(answers.size(), cases.size() + 1);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(answers[i], cases[i].second);
+    }
+    EXPECT_EQ(answers.back(), 0) << "the signer was asked";
+    EXPECT_TRUE(agency_.api().requests().empty());
+}
+
 TEST_F(RestFilingTest, SigningGetsTheSessionsPinAndItsFailuresAreReported) {
     const std::string path = writeFile("notice.xml", "<x/>");
     session_.setPin(certificateId_, kPin);
@@ -285,6 +320,49 @@ TEST_F(RestFilingTest, TheApisRefusalsBecomeTheMessage) {
         EXPECT_FALSE(result.success);
         EXPECT_THAT(result.errorMessage, StartsWith("json parse: [json.exception."));
     }
+}
+
+// The agency said yes but named no document the agent can read: the filing
+// may stand, so the user is told to look in the portal before filing again.
+// A refusal the agency words itself stands as it is.
+TEST_F(RestFilingTest, ASuccessStatusWithoutAReadableDocumentIdIsNoAcceptanceButAWarning) {
+    const std::string path = writeFile("notice.xml", "<x/>");
+    const auto notice = [](int status) {
+        return "НАП отговори с код за успех (HTTP " + std::to_string(status) +
+               "), но без разчетим номер на документ: декларацията може да е приета. Проверете подадените "
+               "документи в портала на НАП, преди да подадете отново.";
+    };
+    struct Case {
+        int status;
+        std::string body;
+        std::string message;  // what the message starts with; "" for the notice alone
+    };
+    const std::vector<Case> cases = {
+        {200, "<html>Приет</html>", "json parse: [json.exception.parse_error"},
+        {202, R"({"documentId":"9003","entryNumber":1e400})", "json parse: [json.exception.out_of_range"},
+        {200, R"({"documentId":false,"entryNumber":"ЕТ-9003"})", ""},
+        {200, R"({"documentId":{}})", ""},
+        {200, R"({"documentId":[]})", ""},
+        {201, R"({"errorMessage":"Временно недостъпно"})", "Временно недостъпно"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        agency_.api().on("POST", kSubmitPath, Reply::json(c.status, c.body));
+        const SubmissionResult result = etz62_.submit(&session_, path, {});
+        EXPECT_FALSE(result.success);
+        EXPECT_EQ(result.documentId, "");
+        if (c.message.empty()) {
+            EXPECT_EQ(result.errorMessage, notice(c.status));
+        } else if (!c.message.starts_with("json parse: ")) {
+            EXPECT_EQ(result.errorMessage, c.message);
+        } else {
+            EXPECT_THAT(result.errorMessage, StartsWith(c.message));
+            EXPECT_THAT(result.errorMessage, testing::EndsWith(" — " + notice(c.status)));
+        }
+    }
+    // A refusal with a failure status carries no such notice.
+    agency_.api().on("POST", kSubmitPath, Reply::json(400, R"({"errorMessage":"Невалиден XML"})"));
+    EXPECT_THAT(etz62_.submit(&session_, path, {}).errorMessage, testing::Not(HasSubstr("код за успех")));
 }
 
 }  // namespace

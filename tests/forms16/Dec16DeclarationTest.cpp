@@ -10,7 +10,10 @@
 #include "common/JsonUtils.h"
 #include "features/dec16/Dec16Declaration.h"
 #include "filing/FilingTest.h"
+#include "platform/RegularFile.h"
+#include "support/ChildProcess.h"
 #include "support/LogCapture.h"
+#include "support/SpecialFiles.h"
 
 namespace velk::core::infra::portal {
 namespace {
@@ -163,6 +166,37 @@ TEST_F(Dec16DeclarationTest, EachRefusalComesFirstInItsOrderAndNothingIsSent) {
         EXPECT_FALSE(result.success);
         EXPECT_EQ(result.errorMessage, c.message);
         EXPECT_EQ(result.documentId, "");
+    }
+    EXPECT_TRUE(agency_.api().requestsTo(kSubmitPath).empty());
+}
+
+TEST_F(Dec16DeclarationTest, APipeOrAFileTooLargeIsRefusedBeforeAnythingIsSent) {
+    const std::string fifo = test::makeFifo(files_.path() / "EMPL2021-pipe.TXT");
+    // Of another period, so the size must be what refuses it.
+    const std::string huge = test::writeSparseFile(files_.path() / "EMPL2021-huge.TXT", dec1File(4, 2025),
+                                                   platform::kMaxWholeFileBytes + 1);
+    const std::string d6 = writeFile("NRA62007.TXT", dec6File(3, 2025));
+    const std::vector<std::pair<ParamMap, std::string>> cases = {
+        {{{"dec1FilePath", fifo}}, "Не може да се прочете Д1 (EMPL2021) хедър от: " + fifo},
+        {{{"dec6FilePath", fifo}}, "Не може да се прочете Д6 хедър от: " + fifo},
+        {{{"dec1FilePath", huge}, {"dec6FilePath", d6}}, "Файлът е по-голям от 256 MiB: " + huge},
+    };
+    // In a child: a reader that waits on the pipe must fail the test, not
+    // hold it.
+    const test::ChildOutput out = test::runInChildForText([&] {
+        json messages = json::array();
+        for (const auto& [params, message] : cases) {
+            ParamMap withPeriod = params;
+            withPeriod.insert({{"year", "2025"}, {"month", "3"}});
+            messages.push_back(submit(withPeriod).errorMessage);
+        }
+        return messages.dump();
+    });
+    ASSERT_EQ(out.end, 0) << out.text;
+    const json messages = json::parse(out.text);
+    ASSERT_EQ(messages.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(messages[i], cases[i].second);
     }
     EXPECT_TRUE(agency_.api().requestsTo(kSubmitPath).empty());
 }

@@ -141,36 +141,9 @@ TEST_F(Dec16PortalFilesTest, AFileThatCannotBeDownloadedIsLeftOut) {
     EXPECT_EQ(columnIds(), (std::vector<std::string>{"name", "type", "docFileId", "content"}));
 }
 
-TEST_F(Dec16PortalFilesTest, ParametersAndSessionFailures) {
-    struct Case {
-        ParamMap params;
-        std::string error;
-    };
-    const std::string required = "eik / year / month са задължителни";
-    const std::string invalid = "Невалидни year / month";
-    const std::vector<Case> cases = {
-        {{{"year", "2024"}, {"month", "3"}}, required},
-        {{{"eik", kCompanyEik}, {"year", ""}, {"month", "3"}}, required},
-        {{{"eik", kCompanyEik}, {"year", "2024"}}, required},
-        {{{"eik", kCompanyEik}, {"year", "0"}, {"month", "3"}}, invalid},
-        {{{"eik", kCompanyEik}, {"year", "2024"}, {"month", "13"}}, invalid},
-        {{{"eik", kCompanyEik}, {"year", "x"}, {"month", "3"}}, invalid},
-        {{{"eik", "999999999"}, {"year", "2024"}, {"month", "3"}}, "<session>"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.params));
-        const json typed = run(c.params);
-        EXPECT_EQ(typed["status"], "error");
-        if (c.error == "<session>") {
-            EXPECT_EQ(typed["error"], session_.lastError());
-            EXPECT_FALSE(session_.lastError().empty());
-        } else {
-            EXPECT_EQ(typed["error"], c.error);
-        }
-        EXPECT_EQ(columnIds().size(), 4u);
-    }
-    EXPECT_TRUE(portal_.requestsTo(kListingPath).empty());
-    // A year with letters after it is read as its number.
+// Parameters and session failures are in the month inquiries' common table
+// (tests/portal_inquiries).
+TEST_F(Dec16PortalFilesTest, AYearWithLettersAfterItIsReadAsItsNumber) {
     EXPECT_EQ(runFor("2024x", "3")["status"], "ok");
 }
 

@@ -142,12 +142,24 @@ TEST_F(FormFileHeadersTest, Dec1Header) {
         {"month 13", line(with(base, 0, "13")), std::nullopt},
         {"year 2101", line(with(base, 1, "2101")), std::nullopt},
         {"year 2000", line(with(base, 1, "2000")), Dec16FileHeader{2000, 3, "123456789"}},
-        // CR CR LF keeps one CR at the end of the last field, which is not read.
         {"CR CR LF", line(base) + "\r\r\n", march},
         {"empty file", "", std::nullopt},
     };
     for (const HeaderCase& c : cases) {
         expectHeader(c, readDec1Header(write(c.content)));
+    }
+}
+
+TEST_F(FormFileHeadersTest, OneCrBeforeTheLineEndGoesFromTheLastField) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"3,2024,x\r\nnext", "x"}, {"3,2024,x\r\r\nnext", "x\r"}, {"3,2024,x\nnext", "x"},
+        {"3,2024,x\r", "x"},       {"3,2024,x\r\r", "x\r"},       {"3,2024,x", "x"},
+        {"3,2024,\r\n", ""},
+    };
+    for (const auto& [bytes, lastField] : cases) {
+        const std::optional<std::string> first = readFirstLine(write(bytes));
+        ASSERT_TRUE(first) << testing::PrintToString(bytes);
+        EXPECT_EQ(splitCommaFields(*first).back(), lastField) << testing::PrintToString(bytes);
     }
 }
 

@@ -1,17 +1,13 @@
 // The form 1 and form 6 folder scans over temporary trees, answered as the web
-// application receives them: projected through the scan's schema.
-#include <fcntl.h>
-#include <grp.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
+// application receives them: projected through the scan's schema. What the
+// three folder scans share is tested over all three in FolderScansTest.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,8 +26,6 @@ namespace fs = std::filesystem;
 
 using operations::IInquiry;
 using operations::ParamMap;
-using testing::HasSubstr;
-using testing::StartsWith;
 
 // windows-1251 "Тест" and its UTF-8 form.
 const std::string kCp1251Word = "\xD2\xE5\xF1\xF2";
@@ -63,17 +57,6 @@ std::vector<std::string> pathsOf(const json& typed) {
         paths.push_back(file["path"]);
     }
     return paths;
-}
-
-// Drops to the unprivileged user when running as root, where permissions do
-// not stop reads. False when that fails.
-bool dropPrivileges() {
-    if (::geteuid() != 0) {
-        return true;
-    }
-    constexpr gid_t kNobody = 65534;
-    return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 &&
-           ::geteuid() == kNobody;
 }
 
 class FormFilesScanTest : public testing::Test {
@@ -111,35 +94,16 @@ protected:
     }
 
     // Runs the scan in a child process as an unprivileged user and hands
-    // back its typed answer. prepare runs in the child before the scan.
-    json runAsNobody(
-        const IInquiry& scan, const ParamMap& params,
-        const std::function<bool()>& prepare = [] { return true; }) {
-        int fds[2];
-        if (::pipe(fds) != 0) {
-            ADD_FAILURE() << "pipe";
-            return {};
-        }
-        const int end = test::runInChild([&] {
-            ::close(fds[0]);
-            if (!dropPrivileges()) {
-                return 2;
+    // back its typed answer.
+    json runAsNobody(const IInquiry& scan, const ParamMap& params) {
+        const test::ChildOutput out = test::runInChildForText([&] {
+            if (!test::dropToNobody()) {
+                throw std::runtime_error("cannot drop privileges");
             }
-            if (!prepare()) {
-                return 3;
-            }
-            const std::string text = dumpCompact(run(scan, params));
-            return ::write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 4;
+            return dumpCompact(run(scan, params));
         });
-        ::close(fds[1]);
-        std::string text;
-        char buffer[4096];
-        for (ssize_t n = 0; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        ::close(fds[0]);
-        EXPECT_EQ(end, 0) << "the child ended with " << end;
-        return end == 0 ? json::parse(text) : json::object();
+        EXPECT_EQ(out.end, 0) << out.text;
+        return out.end == 0 ? json::parse(out.text) : json::object();
     }
 
     const dec6::Dec6FilesScanInquiry dec6_;
@@ -182,59 +146,6 @@ TEST_F(FormFilesScanTest, FindsTheFilesOfThePeriodInNestedFolders) {
     EXPECT_EQ(form1["files"][0]["content"], "3,2024,123456789,8001010000,a,b,c,d\r\n" + kUtf8Word + "\r\n");
 }
 
-TEST_F(FormFilesScanTest, OnlyFalseKeepsTheWalkToTheRootsOwnFiles) {
-    write("NRA62007.TXT", dec6File(3, 2024));
-    write("sub/NRA62007.TXT", dec6File(3, 2024));
-    const std::vector<std::pair<std::string, int>> cases = {
-        {"false", 1}, {"False", 2}, {"0", 2}, {"true", 2}, {"", 2},
-    };
-    for (const auto& [recursive, found] : cases) {
-        const json typed =
-            run(dec6_, {{"rootFolder", root()}, {"year", "2024"}, {"month", "3"}, {"recursive", recursive}});
-        EXPECT_EQ(typed["status"], "ok") << recursive;
-        EXPECT_EQ(typed["totalScanned"], found) << recursive;
-        EXPECT_EQ(typed["totalMatched"], found) << recursive;
-    }
-    EXPECT_EQ(run(dec6_, {{"rootFolder", root()}, {"year", "2024"}, {"month", "3"}})["totalMatched"], 2);
-}
-
-TEST_F(FormFilesScanTest, ParametersAndRootsThatStopTheScan) {
-    const std::string file = write("NRA62007.TXT", dec6File(3, 2024));
-    const std::string required = "rootFolder, year, month са задължителни";
-    struct Case {
-        ParamMap params;
-        std::string status;
-        std::string error;  // "" when none
-        int matched;
-    };
-    const std::vector<Case> cases = {
-        {{{"year", "2024"}, {"month", "3"}}, "error", required, 0},
-        {{{"rootFolder", ""}, {"year", "2024"}, {"month", "3"}}, "error", required, 0},
-        {{{"rootFolder", root()}, {"year", "0"}, {"month", "3"}}, "error", required, 0},
-        {{{"rootFolder", root()}, {"year", ""}, {"month", "3"}}, "error", required, 0},
-        {{{"rootFolder", root()}, {"year", "2024"}}, "error", required, 0},
-        {{{"rootFolder", root()}, {"year", "x"}, {"month", "3"}}, "error", required, 0},
-        {{{"rootFolder", root() + "/missing"}, {"year", "2024"}, {"month", "3"}},
-         "error",
-         "Папката не съществува: " + root() + "/missing",
-         0},
-        {{{"rootFolder", file}, {"year", "2024"}, {"month", "3"}},
-         "error",
-         "Папката не съществува: " + file,
-         0},
-        {{{"rootFolder", root()}, {"year", "2024x"}, {"month", "3"}}, "ok", "", 1},
-        {{{"rootFolder", root()}, {"year", "2024"}, {"month", "13"}}, "ok", "", 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.params));
-        const json typed = run(dec6_, c.params);
-        EXPECT_EQ(typed["status"], c.status);
-        EXPECT_EQ(typed["error"], c.error.empty() ? json() : json(c.error));
-        EXPECT_EQ(typed["totalMatched"], c.matched);
-        EXPECT_EQ(typed["files"].size(), static_cast<std::size_t>(c.matched));
-    }
-}
-
 TEST_F(FormFilesScanTest, NamesThatAreNotUtf8AreSkippedWithAWarning) {
     write("NRA62007.TXT", dec6File(3, 2024));
     write("\xCE\xD2\xD7\xC5\xD2.TXT", dec6File(3, 2024));
@@ -266,41 +177,6 @@ TEST_F(FormFilesScanTest, WhatTheUserMayNotReadIsPassedOver) {
         runAsNobody(dec6_, {{"rootFolder", root() + "/closed"}, {"year", "2024"}, {"month", "3"}});
     EXPECT_EQ(closed["status"], "ok");
     EXPECT_EQ(closed["totalScanned"], 0);
-}
-
-TEST_F(FormFilesScanTest, AWalkThatEndsOnAnErrorIsNotAFinishedScan) {
-    constexpr std::size_t kFreeDescriptors = 8;
-    write("l1/NRA62007.TXT", dec6File(3, 2024));
-    write("l1/l2/l3/l4/l5/l6/l7/l8/l9/l10/l11/l12/NRA62007.TXT", dec6File(3, 2024));
-    test::LogCapture log;
-    // The walk holds one descriptor per open folder: with only a few left,
-    // opening a deep folder fails with "too many open files".
-    const json typed = runAsNobody(dec6_, {{"rootFolder", root()}, {"year", "2024"}, {"month", "3"}}, [] {
-        std::vector<int> spare;
-        for (int fd = 0; (fd = ::open("/dev/null", O_RDONLY)) >= 0 && spare.size() < 4096;) {
-            spare.push_back(fd);
-        }
-        rlimit limit{};
-        ::getrlimit(RLIMIT_NOFILE, &limit);
-        const int highest = spare.empty() ? 2 : spare.back();
-        limit.rlim_cur = static_cast<rlim_t>(highest + 1);
-        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
-            return false;
-        }
-        // Eight free descriptors, the lowest ones: enough for the first
-        // folders, a file and the sanitizers' own pipe, not for the deep ones.
-        for (std::size_t i = 0; i < kFreeDescriptors && i < spare.size(); ++i) {
-            ::close(spare[i]);
-        }
-        return spare.size() >= kFreeDescriptors;
-    });
-    EXPECT_EQ(log.count("WARN", "Dec6: iter error: "), 1);
-    ASSERT_TRUE(typed.contains("status"));
-    EXPECT_EQ(typed["status"], "error");
-    EXPECT_THAT(typed["error"].get<std::string>(), HasSubstr("Too many open files"));
-    // What was found before the walk stopped stays.
-    EXPECT_EQ(typed["files"].size(), typed["totalMatched"].get<std::size_t>());
-    EXPECT_LE(typed["totalMatched"], 1);
 }
 
 }  // namespace

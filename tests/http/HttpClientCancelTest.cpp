@@ -28,7 +28,7 @@ protected:
 
     std::unique_ptr<HttpClient> client(int timeoutSeconds) {
         HttpClientOptions options;
-        options.timeoutSeconds = timeoutSeconds;
+        options.timeout = std::chrono::seconds(timeoutSeconds);
         return HttpClient::create(std::move(options));
     }
 

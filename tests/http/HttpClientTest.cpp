@@ -10,7 +10,9 @@
 
 #include "common/TextUtils.h"
 #include "fakes/TestServer.h"
+#include "infrastructure/java/JnlpDownloader.h"
 #include "support/LogCapture.h"
+#include "support/SilentListener.h"
 #include "support/TempDir.h"
 
 namespace velk::core::infra::http {
@@ -29,7 +31,7 @@ protected:
 
     std::unique_ptr<HttpClient> client(int timeoutSeconds = 60) {
         HttpClientOptions options;
-        options.timeoutSeconds = timeoutSeconds;
+        options.timeout = std::chrono::seconds(timeoutSeconds);
         return HttpClient::create(std::move(options));
     }
 
@@ -250,6 +252,68 @@ TEST_F(HttpClientTest, FactoriesIdentifyThemselves) {
         ASSERT_EQ(sent.size(), 1u);
         EXPECT_EQ(sent[0].header("User-Agent"), agent);
     }
+}
+
+struct ProtocolCase {
+    const char* name;
+    std::string url;
+};
+
+// Every client of the agent speaks http and https only, for the first URL
+// and for every redirect: a Location cannot read a local file or make the
+// agent send chosen bytes to another host and port over gopher, ftp or dict.
+TEST_F(HttpClientTest, EveryClientReachesHttpAndHttpsOnly) {
+    test::TempDir dir;
+    const std::string secret = dir.sub("secret.txt");
+    std::ofstream(secret) << "local secret";
+    const test::SilentListener host;
+    const std::string hostPort = "127.0.0.1:" + std::to_string(host.port());
+    const std::vector<ProtocolCase> cases = {
+        {"file", "file://" + secret},
+        {"gopher", "gopher://" + hostPort + "/_GET%20/"},
+        {"ftp", "ftp://" + hostPort + "/x"},
+        {"dict", "dict://" + hostPort + "/d:x"},
+        {"a redirect to file", url("/to-file")},
+        {"a redirect to gopher", url("/to-gopher")},
+        {"a redirect to ftp", url("/to-ftp")},
+    };
+    server_->on("GET", "/to-file", Reply::redirect(cases[0].url));
+    server_->on("GET", "/to-gopher", Reply::redirect(cases[1].url));
+    server_->on("GET", "/to-ftp", Reply::redirect(cases[2].url));
+
+    std::vector<std::pair<const char*, std::unique_ptr<HttpClient>>> clients;
+    clients.emplace_back("default options", HttpClient::create({}));
+    clients.emplace_back("portal", HttpClient::forPortal("", ""));
+    clients.emplace_back("agency REST", HttpClient::forAgent());
+    clients.emplace_back("cloud", HttpClient::forCloud());
+    for (const auto& [clientName, http] : clients) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(clientName) + ", " + c.name);
+            const HttpResponse response = http->get(c.url, {});
+            EXPECT_TRUE(HttpClient::refusedProtocol(response)) << response.error;
+            EXPECT_EQ(response.body.find("local secret"), std::string::npos);
+            EXPECT_FALSE(host.connected());
+        }
+    }
+    // The JNLP downloads' anonymous GET, a libcurl handle of its own.
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("JNLP, ") + c.name);
+        std::string body;
+        EXPECT_FALSE(java::JnlpDownloader::httpGet(c.url, body));
+        EXPECT_EQ(body.find("local secret"), std::string::npos);
+        EXPECT_FALSE(host.connected());
+    }
+    // A client limited to https refuses plain http too, also after a redirect.
+    HttpClientOptions httpsOnly;
+    httpsOnly.protocols = "https";
+    auto strict = HttpClient::create(httpsOnly);
+    server_->clearRequests();
+    server_->on("GET", "/plain", Reply::text(200, "plain"));
+    EXPECT_TRUE(HttpClient::refusedProtocol(strict->get(url("/plain"), {})));
+    EXPECT_TRUE(server_->requestsTo("/plain").empty());
+    server_->on("GET", "/to-plain", Reply::redirect(url("/plain")));
+    EXPECT_TRUE(HttpClient::refusedProtocol(strict->get(url("/to-plain"), {})));
+    EXPECT_TRUE(server_->requests().empty());
 }
 
 TEST_F(HttpClientTest, CookieJarLinesAndInstalledCookies) {

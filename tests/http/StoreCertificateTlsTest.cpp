@@ -6,6 +6,7 @@
 #include "fakes/LoopbackHosts.h"
 #include "infrastructure/http/HttpClient.h"
 #include "platform/ProviderPinCache.h"
+#include "support/CertStoreFolder.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
@@ -88,26 +89,51 @@ TEST_F(StoreCertificateTlsTest, KeyWithoutPinNeedsNone) {
     EXPECT_EQ(login(plain.thumbprint()).status, 200);
 }
 
+TEST_F(StoreCertificateTlsTest, ExportedFileWithCompanionPresentsItsCertificateOnceThePinIsTyped) {
+    test::CertificateSpec certSpec;
+    certSpec.commonName = "Петър Стоянов";
+    const test::TestIdentity exported = hosts_.pki().issue(certSpec);
+    const test::CertStoreFolder folder;
+    folder.addExported("exported", exported, "2468");
+    folder.addCompanion("exported", ".crt", exported, test::CertStoreFolder::Encoding::Pem);
+    int asked = 0;
+    ProviderPinCache::setPrompt([&](const PinRequest&) {
+        ++asked;
+        return PinAnswer{platform::kStatusOk, "2468"};
+    });
+
+    const HttpResponse response = login(exported.thumbprint());
+
+    EXPECT_EQ(response.error, "");
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(asked, 1);
+    const auto seen = login_.requestsTo("/auth/login/qes");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_NE(seen[0].clientCertSubject.find("CN=Петър Стоянов"), std::string::npos)
+        << seen[0].clientCertSubject;
+}
+
 TEST_F(StoreCertificateTlsTest, UnusableKeyFailsAsALocalCertificateProblem) {
     const std::string certProblem = curl_easy_strerror(CURLE_SSL_CERTPROBLEM);
     struct Case {
         const char* name;
         std::function<void()> arrange;
         std::string certificateId;
+        KeyPinRefusal refusal;  // what the response tells beyond libcurl's text
     };
     const std::vector<Case> cases = {
         {"wrong cached PIN", [&] { ProviderPinCache::remember(user_.thumbprint(), "0000"); },
-         user_.thumbprint()},
+         user_.thumbprint(), KeyPinRefusal::WrongPin},
         {"wrong PIN typed",
          [&] {
              ProviderPinCache::setPrompt([](const PinRequest&) {
                  return PinAnswer{platform::kStatusOk, "9"};
              });
          },
-         user_.thumbprint()},
-        {"prompt cancelled", [] {}, user_.thumbprint()},
-        {"not in the store", [] {}, std::string(40, 'A')},
-        {"another store", [] {}, "LocalMachine\\MY\\" + user_.thumbprint()},
+         user_.thumbprint(), KeyPinRefusal::WrongPin},
+        {"prompt cancelled", [] {}, user_.thumbprint(), KeyPinRefusal::Cancelled},
+        {"not in the store", [] {}, std::string(40, 'A'), KeyPinRefusal::None},
+        {"another store", [] {}, "LocalMachine\\MY\\" + user_.thumbprint(), KeyPinRefusal::None},
     };
     for (const Case& c : cases) {
         ProviderPinCache::clear();
@@ -116,6 +142,9 @@ TEST_F(StoreCertificateTlsTest, UnusableKeyFailsAsALocalCertificateProblem) {
         const HttpResponse response = login(c.certificateId);
         EXPECT_EQ(response.status, 0) << c.name;
         EXPECT_EQ(response.error, certProblem) << c.name;
+        EXPECT_EQ(response.keyPinRefusal, c.refusal) << c.name;
+        // A refused PIN is not kept for the next handshake.
+        EXPECT_EQ(ProviderPinCache::lookup(user_.thumbprint()), std::nullopt) << c.name;
     }
     EXPECT_TRUE(login_.requests().empty());
 }

@@ -77,7 +77,13 @@ TEST_F(BridgeProtocolTest, ValidationErrorsComeFromTheOutputThenTheErrorStream) 
 TEST_F(BridgeProtocolTest, TheChildLinesAndTheRunAreLogged) {
     LogCapture log;
     validate("echo 'bad'; echo 'why' >&2; exit 1");
-    EXPECT_EQ(log.count("INFO", "ZezizUR validate: launching: " + home_.clientDir()), 0);
+    const std::string jars = home_.clientDir();
+    EXPECT_EQ(log.count("INFO", "ZezizUR validate: launching: " + bridge_.javaPath() +
+                                    " -Djava.awt.headless=true -Dfile.encoding=UTF-8 -Djava.library.path=" +
+                                    platform::zezizUrNativeDir() + " -cp " + platform::zezizUrWrapperDir() +
+                                    ":" + jars + "/VATClientService.jar:" + jars +
+                                    "/SignerService.jar:" + jars + "/LSManager.jar VelkVatUploader validate"),
+              1);
     EXPECT_EQ(log.count("INFO", "ZezizUR validate: stdin → DIR:"), 1);
     EXPECT_EQ(log.count("INFO", "ZezizUR validate: exit=1 stdout_lines=1 stderr_bytes=4"), 1);
     EXPECT_EQ(log.count("INFO", "  [stdout] bad"), 1);
@@ -129,6 +135,11 @@ TEST_F(BridgeProtocolTest, OutcomesOfAFiling) {
         {"exit 3", false, "Процесът завърши с код 3", {}},
         {"echo SUCCESS; kill -KILL $$", false, "Процесът завърши с код 137", {}},
         {"printf 'ERROR:bad \\377 byte\\n'; exit 1", false, "bad \xEF\xBF\xBD byte", {}},
+        // An error without text still fails the run, and keeps the text before it.
+        {"echo 'ERROR: x'; echo 'ERROR:'; exit 0", false, "x", {}},
+        {"echo 'ERROR: '; exit 0", false, "Процесът завърши с код 0", {}},
+        {"echo 'NATIVE_ERROR:'; echo 'NATIVE_ERROR: b'; exit 0", false, "b", {"", "b"}},
+        {"echo 'NATIVE_ERROR: '; exit 0", false, "Процесът завърши с код 0", {""}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario);

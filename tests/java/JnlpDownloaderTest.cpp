@@ -1,5 +1,9 @@
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -12,6 +16,7 @@
 #include "infrastructure/java/ZezizUrBridge.h"
 #include "java/FakeJavaHome.h"
 #include "java/HttpFetcher.h"
+#include "java/TestZip.h"
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "support/LogCapture.h"
@@ -25,6 +30,8 @@ using test::LogCapture;
 using test::LoopbackHosts;
 using test::Reply;
 using ::testing::ElementsAre;
+
+constexpr const char* kRequiredJars[] = {"VATClientService.jar", "SignerService.jar", "LSManager.jar"};
 
 std::string fileText(const std::string& path) {
     std::string text;
@@ -137,6 +144,141 @@ TEST_F(JnlpDownloaderTest, TheBridgeInstallsTheClientFromThePortal) {
     agency_.portal().clearRequests();
     ASSERT_TRUE(bridge.ensureInstalled({}));
     EXPECT_TRUE(agency_.portal().requests().empty());
+}
+
+TEST_F(JnlpDownloaderTest, RedirectsOfTheManifestAndAJarAreFollowed) {
+    agency_.portal().on("GET", "/ls/java/zezizurls-vat.jnlp",
+                        Reply::redirect("/ls/java/v2/zezizurls-vat.jnlp"));
+    agency_.portal().on("GET", "/ls/java/v2/zezizurls-vat.jnlp",
+                        Reply::text(200, test::JavaClientRoutes::manifest()));
+    agency_.portal().on("GET", "/ls/LSManager.jar",
+                        Reply::redirect("https://portal.nra.bg/ls/v2/LSManager.jar", 301));
+    agency_.portal().on("GET", "/ls/v2/LSManager.jar", Reply::text(200, standIn("LSManager.jar")));
+    EXPECT_THAT(JnlpDownloader::downloadJars(home_.clientDir(), {}),
+                ElementsAre(target("VATClientService.jar"), target("SignerService.jar"),
+                            target("LSManager.jar"), target("vatclient-win-x86_64.jar")));
+    EXPECT_EQ(fileText(target("LSManager.jar")), standIn("LSManager.jar"));
+    EXPECT_EQ(agency_.portal().requestsTo("/ls/java/v2/zezizurls-vat.jnlp").size(), 1u);
+}
+
+// What an installation comes to when only part of the client is in place,
+// or only part of it can be had from the portal.
+TEST_F(JnlpDownloaderTest, AnInstallationOfPartOfTheClient) {
+    struct Case {
+        std::string label;
+        std::function<void()> setUp;  // on an empty client folder and the portal as scripted
+        bool installed;
+        std::vector<std::string> progress;
+        std::vector<std::pair<std::string, std::string>> logLines;  // level, text: each once
+        std::vector<std::string> jars;
+    };
+    const std::string javaScript = std::getenv("JAVA_HOME") + std::string("/bin/java");
+    const std::string javaAsScripted = fileText(javaScript);
+    const auto putClient = [this](bool withSignerJar, bool withLibrary) {
+        std::filesystem::create_directories(target("native"));
+        for (const char* jar : kRequiredJars) {
+            if (withSignerJar || jar != std::string("SignerService.jar")) {
+                std::ofstream(target(jar)) << "jar";
+            }
+        }
+        if (withLibrary) {
+            std::ofstream(target("native/vatclient.dll")) << "dll";
+        }
+    };
+    const auto serveNativeJar = [this](const test::TestZipEntry& entry) {
+        agency_.portal().on("GET", "/ls/native/vatclient-win-x86_64.jar",
+                            Reply::text(200, test::TestZip{{entry}}.bytes()));
+    };
+    const std::vector<std::string> downloadedAndDone = {"Търсене на Java…",
+                                                        "Сваляне на ZezizUR библиотеките от НАП…", "Готово."};
+    const std::vector<std::string> upToExtraction = {
+        "Търсене на Java…", "Сваляне на ZezizUR библиотеките от НАП…", "Извличане на native библиотека…"};
+    const std::vector<std::string> allJars = {target("VATClientService.jar"), target("SignerService.jar"),
+                                              target("LSManager.jar")};
+    const std::vector<Case> cases = {
+        {"a JAR missing beside the library",
+         [&] { putClient(false, true); },
+         true,
+         downloadedAndDone,
+         {{"WARN", "Missing JAR: SignerService.jar"}},
+         allJars},
+        {"a JAR still missing after the download",
+         [&] {
+             putClient(false, true);
+             agency_.portal().on("GET", "/ls/SignerService.jar", Reply::text(404, "missing"));
+         },
+         true,
+         downloadedAndDone,
+         {{"WARN", "Missing JAR: SignerService.jar"},
+          {"WARN", "Still missing after download: " + target("SignerService.jar")}},
+         {target("VATClientService.jar"), target("LSManager.jar")}},
+        {"a Java of no known architecture",
+         [&] {
+             putClient(true, false);
+             std::string script = javaAsScripted;
+             script.replace(script.find("OpenJDK 64-Bit Server VM"), 24, "OpenJDK Server VM");
+             test::writeScript(javaScript, script);
+         },
+         false,
+         upToExtraction,
+         {{"INFO", " version=17.0.15 (32-Bit)"},
+          {"WARN",
+           "ZezizUR: no native lib JAR mapping for current arch — VAT validation will fail with "
+           "UnsatisfiedLinkError"},
+          {"WARN", "Missing native lib: " + target("native/vatclient.dll")},
+          {"WARN", "ZezizUR: native lib download/extract failed"},
+          {"ERROR", "ZezizUR: native lib still missing after download"}},
+         allJars},
+        {"a native JAR without the library",
+         [&] {
+             putClient(true, false);
+             serveNativeJar({"readme.txt", "no library here"});
+         },
+         false,
+         upToExtraction,
+         {{"WARN",
+           "JnlpDownloader: could not extract vatclient.dll from native/vatclient-win-x86_64.jar — "
+           "contents:"},
+          {"INFO", "  [vatclient-win-x86_64.jar] readme.txt (STORED, 15 bytes)"},
+          {"WARN", "ZezizUR: native lib download/extract failed"},
+          {"ERROR", "ZezizUR: native lib still missing after download"}},
+         allJars},
+        {"a damaged library in the native JAR",
+         [&] {
+             putClient(true, false);
+             test::TestZipEntry damaged{"vatclient.dll", std::string(4000, 'L'), 8};
+             damaged.declaredCrc = 0x0BADC0DE;
+             serveNativeJar(damaged);
+         },
+         false,
+         upToExtraction,
+         {{"WARN", "JnlpDownloader: CRC-32 mismatch for 'vatclient.dll'"},
+          {"ERROR", "ZezizUR: native lib still missing after download"}},
+         allJars},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all(home_.clientDir());
+        agency_.script();
+        test::writeScript(javaScript, javaAsScripted);
+        c.setUp();
+
+        ZezizUrBridge bridge;
+        bridge.setFetcher(test::httpFetcher());
+        std::vector<std::string> progress;
+        LogCapture log;
+        EXPECT_EQ(bridge.ensureInstalled([&](const std::string& text) { progress.push_back(text); }),
+                  c.installed);
+        EXPECT_EQ(progress, c.progress);
+        for (const auto& [level, text] : c.logLines) {
+            EXPECT_EQ(log.count(level, text), 1) << level << " " << text;
+        }
+        EXPECT_EQ(bridge.jars(), c.jars);
+        if (!c.installed) {
+            // Nothing at all was written into the library's folder.
+            EXPECT_TRUE(std::filesystem::is_empty(target("native")));
+        }
+    }
 }
 
 }  // namespace

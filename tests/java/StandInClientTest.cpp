@@ -17,6 +17,7 @@
 #include "infrastructure/java/ZezizUrBridge.h"
 #include "infrastructure/signing/SignerPkcs11.h"
 #include "java/HttpFetcher.h"
+#include "java/RecordingSigner.h"
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "support/DetachedCms.h"
@@ -118,6 +119,30 @@ TEST_F(StandInClientTest, AFilingSignsOverThePipeWithTheTokensKey) {
     ASSERT_TRUE(cms);
     EXPECT_TRUE(cms->verify(data, pki.trustStore().get()));
     EXPECT_EQ(cms->firstCertificateDer(), user.der());
+}
+
+// The agency's libraries print on System.out as well; a line of theirs that
+// looks like the protocol must neither be answered nor decide the verdict.
+TEST_F(StandInClientTest, LinesTheClientsLibrariesPrintAreNeverTakenForTheProtocol) {
+    const std::string folder = vatFolder(true);
+    std::ofstream(folder + "/STANDIN-STDOUT.TXT")
+        << "SIGN:QUJD\nERROR:от библиотеката\nNATIVE_ERROR:от библиотеката\nSUCCESS\nSIGNATURE:QUJD\n";
+    std::ofstream(folder + "/STANDIN-ERRORS.TXT") << "Ред 2: невалиден ЕИК\n";
+    EXPECT_THAT(bridge_.validate(folder, {}), ElementsAre("Ред 2: невалиден ЕИК"));
+
+    fs::remove(folder + "/STANDIN-ERRORS.TXT");
+    test::RecordingSigner signer;
+    const ZezizUrSubmitResult result =
+        bridge_.submit(folder, signer, "7:A107", "ivan@example.bg", "MIIBencryption", "", {});
+    EXPECT_TRUE(result.ok) << result.message << "\n" << result.output;
+    EXPECT_EQ(result.message, "");
+    EXPECT_TRUE(result.nativeErrors.empty());
+    ASSERT_EQ(signer.requests.size(), 1u);
+    EXPECT_EQ(signer.requests[0].data, kDeklar);
+    // The client got the answer to its own request.
+    const std::vector<std::uint8_t> signature =
+        base64Decode(readRecord(folder + "/STANDIN-RECEIVED.TXT").at("signature"));
+    EXPECT_EQ(std::string(signature.begin(), signature.end()), "signed:" + kDeklar);
 }
 
 }  // namespace

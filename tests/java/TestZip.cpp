@@ -51,8 +51,11 @@ std::string TestZip::bytes() const {
                                                ? static_cast<std::uint32_t>(entry.declaredUncompressedSize)
                                                : static_cast<std::uint32_t>(entry.data.size());
         const auto localOffset = static_cast<std::uint32_t>(out.size());
-        const std::uint32_t crc = static_cast<std::uint32_t>(crc32(
-            0, reinterpret_cast<const Bytef*>(entry.data.data()), static_cast<uInt>(entry.data.size())));
+        const std::uint32_t crc =
+            entry.declaredCrc >= 0
+                ? static_cast<std::uint32_t>(entry.declaredCrc)
+                : static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()),
+                                                   static_cast<uInt>(entry.data.size())));
         put32(out, 0x04034b50);
         put16(out, 20);
         put16(out, 0);

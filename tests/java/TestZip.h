@@ -14,6 +14,7 @@ struct TestZipEntry {
     // Overrides of what the central directory says; -1 keeps the true value.
     std::int64_t declaredUncompressedSize = -1;
     std::int64_t cutCompressedTo = -1;  // the stored compressed bytes cut to this many
+    std::int64_t declaredCrc = -1;      // the CRC-32 the headers give
 };
 
 struct TestZip {

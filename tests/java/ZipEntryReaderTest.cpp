@@ -129,7 +129,7 @@ std::vector<ZipCase> zipCases() {
          {"lib/", "lib/a"},
          "lib/",
          ""},
-        {"declared size far too large is only a hint",
+        {"declared size far too large is a mismatch",
          [=] {
              TestZipEntry entry{"vatclient.dll", kLibrary, 8};
              entry.declaredUncompressedSize = 0xFFFFFFF0;
@@ -138,7 +138,52 @@ std::vector<ZipCase> zipCases() {
          true,
          {"vatclient.dll"},
          "vatclient.dll",
-         kLibrary},
+         std::nullopt,
+         "JnlpDownloader: size mismatch for 'vatclient.dll' (declared 4294967280 bytes, got 3018)"},
+        {"deflated entry longer than declared",
+         [=] {
+             TestZipEntry entry{"vatclient.dll", kLibrary, 8};
+             entry.declaredUncompressedSize = 3017;
+             return TestZip{{entry}}.bytes();
+         },
+         true,
+         {"vatclient.dll"},
+         "vatclient.dll",
+         std::nullopt,
+         "JnlpDownloader: size mismatch for 'vatclient.dll' (declared 3017 bytes, got 3018)"},
+        {"stored entry whose sizes differ",
+         [=] {
+             TestZipEntry entry{"vatclient.dll", kLibrary};
+             entry.declaredUncompressedSize = 3019;
+             return TestZip{{entry}}.bytes();
+         },
+         true,
+         {"vatclient.dll"},
+         "vatclient.dll",
+         std::nullopt,
+         "JnlpDownloader: size mismatch for 'vatclient.dll' (declared 3019 bytes, got 3018)"},
+        {"stored entry with a changed byte",
+         [=] {
+             std::string bytes = TestZip{{{"vatclient.dll", kLibrary}}}.bytes();
+             setByte(bytes, 30 + 13 + 1000, 'M');
+             return bytes;
+         },
+         true,
+         {"vatclient.dll"},
+         "vatclient.dll",
+         std::nullopt,
+         "JnlpDownloader: CRC-32 mismatch for 'vatclient.dll'"},
+        {"deflated entry with another CRC-32, then a whole one is taken",
+         [=] {
+             TestZipEntry damaged{"vatclient.dll", kLibrary, 8};
+             damaged.declaredCrc = 0x12345678;
+             return TestZip{{damaged, {"x/vatclient.dll", "second", 8}}}.bytes();
+         },
+         true,
+         {"vatclient.dll", "x/vatclient.dll"},
+         "vatclient.dll",
+         "second",
+         "JnlpDownloader: CRC-32 mismatch for 'vatclient.dll'"},
     };
 }
 

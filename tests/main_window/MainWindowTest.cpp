@@ -602,6 +602,7 @@ TEST_F(MainWindowTest, AutoStartBoxShowsTheEntryWithoutWritingIt) {
 TEST_F(MainWindowTest, AutoStartBoxWritesAndRemovesTheEntry) {
     open();
     auto* box = child<QCheckBox>("autoStartBox");
+    EXPECT_EQ(box->text(), "Стартирай при влизане в системата");
     EXPECT_FALSE(box->isChecked());
     box->click();
     EXPECT_TRUE(platform::AutoStart::isEnabled());

@@ -1,10 +1,15 @@
 // The Debian package as cpack builds it from the install rules: its contents,
 // an installation into a throwaway root with dpkg, the installed agent run
 // from there, and its removal.
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -23,24 +28,31 @@ namespace {
 using ::testing::Contains;
 using ::testing::HasSubstr;
 
+using namespace std::chrono_literals;
+
+// cpack takes about ten seconds; dpkg and the agent a few. The deadline is
+// for a program that hangs, on any machine.
+constexpr std::chrono::seconds kDeadline = 300s;
+
 struct Outcome {
     int exitCode = -1;
     std::string output;  // standard output and error together
 };
 
 // Runs a program (found on PATH) with the test's environment plus extra.
+// Past the deadline the program and everything it started are killed, and
+// the output says so.
 Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {}) {
     Outcome result;
     int fds[2];
-    if (::pipe(fds) != 0) {
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
         return result;
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::setpgid(0, 0);
         ::dup2(fds[1], 1);
         ::dup2(fds[1], 2);
-        ::close(fds[0]);
-        ::close(fds[1]);
         for (const auto& variable : extraEnv) {
             ::putenv(const_cast<char*>(variable.c_str()));
         }
@@ -53,13 +65,39 @@ Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>
         ::_exit(127);
     }
     ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return result;
+    }
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    bool timedOut = false;
     char buffer[4096];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd entry{fds[0], POLLIN, 0};
+        const int ready = left.count() <= 0 ? 0 : ::poll(&entry, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready == 0) {
+            timedOut = true;
+            break;
+        }
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
         result.output.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fds[0]);
+    if (timedOut) {
+        ::kill(-pid, SIGKILL);
+        result.output +=
+            "\n[" + argv[0] + " killed: no end within " + std::to_string(kDeadline.count()) + " s]";
+    }
     int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+    if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && !timedOut) {
         result.exitCode = WEXITSTATUS(status);
     }
     return result;
@@ -132,10 +170,10 @@ Outcome* PackageTest::build_ = nullptr;
 std::string* PackageTest::deb_ = nullptr;
 
 TEST_F(PackageTest, HoldsTheAgentItsJavaClassTheLauncherAndTheIcon) {
-    EXPECT_EQ(std::filesystem::path(deb()).filename(), "vezorodar_0.1.0_amd64.deb");
+    EXPECT_EQ(std::filesystem::path(deb()).filename(), "vezorodar_" VELK_PACKAGE_VERSION "_amd64.deb");
     const Outcome fields = run({"dpkg-deb", "-f", deb(), "Package", "Version", "Architecture"});
     ASSERT_EQ(fields.exitCode, 0) << fields.output;
-    EXPECT_EQ(fields.output, "Package: vezorodar\nVersion: 0.1.0\nArchitecture: amd64\n");
+    EXPECT_EQ(fields.output, "Package: vezorodar\nVersion: " VELK_PACKAGE_VERSION "\nArchitecture: amd64\n");
     const Outcome depends = run({"dpkg-deb", "-f", deb(), "Depends"});
     EXPECT_THAT(depends.output, HasSubstr("libqt5widgets5"));
     EXPECT_THAT(depends.output, HasSubstr("libcurl4"));

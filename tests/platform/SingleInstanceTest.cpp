@@ -2,10 +2,18 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstring>
 #include <memory>
+#include <optional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +83,48 @@ TEST(SingleInstanceTest, TheHolderTakesShortMessagesFromLaterStarts) {
     ASSERT_TRUE(SingleInstance::sendMessage(name, std::string(1000, 'x')));
     EXPECT_EQ(holder.receiveMessage(16), std::string(16, 'x'));
     EXPECT_EQ(holder.receiveMessage(), std::nullopt);
+}
+
+// A program of the same user that connects and then sends a byte now and
+// then must not hold the holder, which reads on the GUI thread: the read ends
+// at its own short deadline, whatever the peer does. (Each byte arrives well
+// within the wait for the next, so a per-byte wait alone would read on for
+// half a minute.)
+TEST(SingleInstanceTest, ATricklingPeerDoesNotHoldTheHolder) {
+    const std::string name = uniqueName();
+    SingleInstance holder(name);
+    ASSERT_TRUE(holder.tryAcquire());
+
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    UniqueFd peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(peer.valid());
+    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
+
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        for (int i = 0; i < 100 && !stop; ++i) {
+            if (::send(peer.get(), "s", 1, MSG_NOSIGNAL) != 1) {
+                return;
+            }
+            for (int slice = 0; slice < 9 && !stop; ++slice) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const std::optional<std::string> message = holder.receiveMessage();
+    const auto took = std::chrono::steady_clock::now() - started;
+    stop = true;
+    trickle.join();
+
+    // Generous for any machine; the trickle alone would take about 29 s.
+    EXPECT_LT(took, std::chrono::seconds(10)) << "the holder read on while the peer trickled";
+    ASSERT_TRUE(message.has_value());
+    EXPECT_NE(*message, "show");
+    EXPECT_LT(message->size(), 64u);
 }
 
 TEST(SingleInstanceTest, AProgramStartedByTheHolderDoesNotKeepIt) {

@@ -33,10 +33,11 @@ protected:
     void SetUp() override { ProviderPinCache::remember(certificateId_, kPin); }
     void TearDown() override { ProviderPinCache::clear(); }
 
-    std::unique_ptr<http::HttpClient> portalClient(int timeoutSeconds = 60) {
+    std::unique_ptr<http::HttpClient> portalClient(
+        std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
         http::HttpClientOptions options;
         options.clientCertId = certificateId_;
-        options.timeoutSeconds = timeoutSeconds;
+        options.timeout = timeout;
         return http::HttpClient::create(std::move(options));
     }
 
@@ -123,21 +124,44 @@ TEST_F(LoginFlowTest, FailuresLeaveAReasonForTheUser) {
          [&] { login_.on("GET", "/auth/login/qes", Reply::text(200, "").after(30s)); }, timeout,
          "LoginFlow: qes mTLS: " + timeout},
         // libcurl loads the client key for every TLS connection of the client,
-        // so a refused PIN already stops the first request.
+        // so a refused PIN already stops the first request. The key's PIN is
+        // asked as a token's is, and worded the same when refused.
         {"key refuses the cached PIN", [&] { ProviderPinCache::remember(certificateId_, "0000"); },
-         kSmartCardHint + certProblem + ")", "LoginFlow: entrypoint: " + certProblem},
+         "Грешен PIN код.", "LoginFlow: entrypoint: " + certProblem},
+        {"key refuses the PIN typed",
+         [&] {
+             ProviderPinCache::clear();
+             ProviderPinCache::setPrompt([](const platform::PinRequest&) {
+                 return platform::PinAnswer{platform::kStatusOk, "0000"};
+             });
+         },
+         "Грешен PIN код.", "LoginFlow: entrypoint: " + certProblem},
+        {"PIN prompt cancelled", [&] { ProviderPinCache::clear(); }, "Подписването беше отказано.",
+         "LoginFlow: entrypoint: " + certProblem},
+        // Only at the login host: the key was there for the portal.
+        {"PIN prompt cancelled at the login host",
+         [&] {
+             portal_.on("GET", "/auth/entrypoint", [](const test::RecordedRequest&) {
+                 ProviderPinCache::clear();
+                 return Reply::text(200, "");
+             });
+         },
+         "Подписването беше отказано.", "LoginFlow: qes mTLS: " + certProblem},
     };
     for (const Case& c : cases) {
         agency_.script();
         LoginFlowTest::SetUp();
         c.arrange();
-        auto http = portalClient(1);
+        // Long enough for the steps before the slow one, short enough that
+        // the three time-outs cost little.
+        auto http = portalClient(500ms);
         test::LogCapture log;
         LoginFlow flow(http.get(), nullptr, certificateId_, {});
         EXPECT_FALSE(flow.run()) << c.name;
         EXPECT_EQ(flow.error(), c.error) << c.name;
         EXPECT_EQ(log.count("ERROR", c.logged), 1) << c.name;
         EXPECT_EQ(log.count("INFO", "LoginFlow: QES login succeeded"), 0) << c.name;
+        ProviderPinCache::setPrompt({});
     }
 }
 

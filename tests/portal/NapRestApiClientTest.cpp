@@ -168,6 +168,10 @@ TEST_F(NapRestApiClientTest, AnswersMapToResults) {
          "warning", "D1"},
         {"no documentId", Reply::json(200, R"({"errorMessage":"Грешен файл"})"), false, "Грешен файл", ""},
         {"an array", Reply::json(200, "[1,2]"), false, "", ""},
+        // Only text or a number names a document.
+        {"documentId false", Reply::json(200, R"({"documentId":false,"entryNumber":"E-1"})"), false, "", ""},
+        {"documentId an object", Reply::json(200, R"({"documentId":{}})"), false, "", ""},
+        {"documentId an array", Reply::json(200, R"({"documentId":[],"errorMessage":"x"})"), false, "x", ""},
         {"not JSON", Reply::text(200, "<html>ok</html>"), false, "json parse: ", ""},
         {"JSON with trailing text", Reply::json(200, R"({"documentId":1} x)"), false, "json parse: ", ""},
         // Every JSON failure reads as a parse failure; none leaves the client.
@@ -233,6 +237,41 @@ TEST_F(NapRestApiClientTest, LogLinesTellTheOutcomeWithoutTheKey) {
     EXPECT_EQ(log.count("WARN", "NapRestApiClient::checkStatus: empty documentId in response"), 1);
     for (const std::string& line : log.stop()) {
         EXPECT_EQ(line.find("KEY-123"), std::string::npos) << line;
+    }
+}
+
+// The agency's texts cannot add or break log lines: each reply below would
+// forge a line if it went to the log as it came.
+TEST_F(NapRestApiClientTest, TheAgencysTextsStayOnTheirLogLine) {
+    const std::string forged = "2026-01-15 10:00:00 [INFO ] NapRestApiClient::submit ok, doc=1";
+    struct Case {
+        std::string path;
+        Reply reply;
+        std::string level;
+        std::string logged;
+    };
+    const std::vector<Case> cases = {
+        {"/submit", Reply::text(500, "Грешка\r\n" + forged), "WARN",
+         "NapRestApiClient::submit failed: HTTP 500 — Грешка\\x0D\\x0A" + forged},
+        {"/submit", Reply::json(200, R"({"documentId":"7\u2028)" + forged + "\"}"), "INFO",
+         "NapRestApiClient::submit ok, doc=7\\u2028" + forged},
+        {"/status", Reply::text(503, "x\xC2\x85" + forged), "WARN",
+         "NapRestApiClient::checkStatus failed: HTTP 503 — x\\u0085" + forged},
+    };
+    for (const Case& c : cases) {
+        server_->on("POST", c.path, c.reply);
+        test::LogCapture log;
+        if (c.path == "/submit") {
+            client().submit(fullRequest());
+        } else {
+            client().checkStatus("1", "", IdentifierType::IND_EGN, "", IdentifierType::IND_EGN, {});
+        }
+        EXPECT_EQ(log.count(c.level, c.logged), 1) << c.logged;
+        for (const std::string& line : log.stop()) {
+            EXPECT_NE(line, forged);
+            EXPECT_EQ(line.find("\xE2\x80\xA8"), std::string::npos) << line;
+            EXPECT_EQ(line.find("\xC2\x85"), std::string::npos) << line;
+        }
     }
 }
 

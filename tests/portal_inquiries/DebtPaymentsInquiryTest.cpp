@@ -99,53 +99,5 @@ TEST_F(DebtPaymentsInquiryTest, EveryElementIsARowEvenOneThatIsNoObject) {
     EXPECT_EQ(result_.rows[1][12], "");
 }
 
-TEST_F(DebtPaymentsInquiryTest, TheRequiredParametersAreCheckedFirst) {
-    const std::vector<std::pair<operations::ParamMap, std::string>> cases = {
-        {{}, "eik е задължителен"},
-        {{{"year", "2024"}, {"eik", ""}}, "eik е задължителен"},
-        {{{"eik", kCompanyEik}}, "year е задължителен"},
-        {{{"eik", kCompanyEik}, {"year", ""}}, "year е задължителен"},
-    };
-    for (const auto& [params, error] : cases) {
-        const json answer = run(inquiry_, params);
-        EXPECT_EQ(answer["status"], "error");
-        EXPECT_EQ(answer["error"], error);
-        EXPECT_EQ(columnIds().size(), 13u);
-    }
-    EXPECT_THAT(portal_.requests(), IsEmpty());
-}
-
-TEST_F(DebtPaymentsInquiryTest, FailedAnswersAreReportedWithTheirBodies) {
-    struct Case {
-        BrokenReply kind;
-        std::string error;  // a prefix for the parse error
-    };
-    const std::vector<Case> cases = {
-        {BrokenReply::ServerError,
-         "HTTP 500 от https://portal.nra.bg/api/base/debt-payments?TYPE=12&YEAR=2024"},
-        {BrokenReply::NotAnArray, "Неочакван JSON — не е масив"},
-        {BrokenReply::NotJson, "Parse грешка: [json.exception.parse_error.101]"},
-    };
-    for (const Case& c : cases) {
-        agency_.debtPayments().breakReplies(c.kind);
-        const json answer = run(inquiry_, {{"eik", kCompanyEik}, {"year", "2024"}, {"type", "12"}});
-        EXPECT_EQ(answer["status"], "error");
-        const std::string error = answer["error"];
-        EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
-        EXPECT_EQ(result_.rawBody, test::brokenReply(c.kind).body);
-        EXPECT_EQ(meta("type"), "<absent>");
-    }
-}
-
-TEST_F(DebtPaymentsInquiryTest, AFailedLoginStopsTheRun) {
-    refuseLogin();
-    test::LogCapture log;
-    const json answer = run(inquiry_, {{"eik", kCompanyEik}, {"year", "2024"}});
-    EXPECT_EQ(answer["status"], "error");
-    EXPECT_EQ(answer["error"], "validation returned HTTP 401");
-    EXPECT_EQ(log.count("WARN", "DebtPaymentsInquiry: portal prep failed: validation returned HTTP 401"), 1);
-    EXPECT_THAT(portal_.requestsTo(kObligations), IsEmpty());
-}
-
 }  // namespace
 }  // namespace velk::core::features

@@ -89,30 +89,6 @@ TEST_F(DebtPaymentsTypesInquiryTest, TheTableIsFoundWhereverThePortalPutsIt) {
     }
 }
 
-TEST_F(DebtPaymentsTypesInquiryTest, AnswersThatHoldNoTableAreReported) {
-    struct Case {
-        BrokenReply kind;
-        std::string error;  // a prefix for the parse error
-        int warnings;
-    };
-    const std::vector<Case> cases = {
-        {BrokenReply::ServerError, "HTTP 500 от https://portal.nra.bg/api/base/debt-payments/types", 0},
-        {BrokenReply::NotAnArray, "Неочакван отговор — не е JSON масив", 0},
-        {BrokenReply::NotJson, "Parse грешка: [json.exception.parse_error.101]", 1},
-    };
-    for (const Case& c : cases) {
-        agency_.debtPayments().breakReplies(c.kind);
-        test::LogCapture log;
-        const json answer = run(inquiry_);
-        EXPECT_EQ(answer["status"], "error");
-        const std::string error = answer["error"];
-        EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
-        EXPECT_EQ(answer["items"], json::array());
-        EXPECT_EQ(log.count("WARN", "DebtPaymentsTypesInquiry parse: "), c.warnings);
-        EXPECT_EQ(result_.rawBody, test::brokenReply(c.kind).body);
-    }
-}
-
 TEST_F(DebtPaymentsTypesInquiryTest, APreparationFailureOnlyWarns) {
     agency_.setCatalogueJson("[{\"name\":\"other\",\"services\":[{\"name\":\"x\"}]}]");
     test::LogCapture log;
@@ -125,15 +101,11 @@ TEST_F(DebtPaymentsTypesInquiryTest, APreparationFailureOnlyWarns) {
               1);
 }
 
-TEST_F(DebtPaymentsTypesInquiryTest, WithoutLoginOrTaxpayersNothingIsAsked) {
-    refuseLogin();
-    json answer = run(inquiry_);
-    EXPECT_EQ(answer["status"], "error");
-    EXPECT_EQ(answer["error"], "Неуспешен вход в НАП: validation returned HTTP 401");
-
-    agency_.script();
+// A refused login is in the readers' common table (HostileRepliesTest.cpp).
+TEST_F(DebtPaymentsTypesInquiryTest, WithoutTaxpayersNothingIsAsked) {
     agency_.setTaxpayersJson("[]");
-    answer = run(inquiry_);
+    const json answer = run(inquiry_);
+    EXPECT_EQ(answer["status"], "error");
     EXPECT_EQ(answer["error"], "Няма налични задължени лица в сесията.");
     EXPECT_THAT(portal_.requestsTo(kTypes), testing::IsEmpty());
     EXPECT_THAT(columnIds(), ElementsAre("id", "name", "code", "groupId"));

@@ -143,80 +143,16 @@ TEST_F(DueAmountsInquiryTest, WithoutAUsableYearTheCurrentYearIsQueriedAndReport
     }
 }
 
-TEST_F(DueAmountsInquiryTest, WithoutEikNothingIsAsked) {
-    for (const operations::ParamMap& params : {operations::ParamMap{}, operations::ParamMap{{"eik", ""}}}) {
-        const json answer = run(inquiry_, params);
-        EXPECT_EQ(answer["status"], "error");
-        EXPECT_EQ(answer["error"], "eik е задължителен");
-        EXPECT_EQ(answer["items"], json::array());
-        EXPECT_EQ(columnIds().size(), 9u);
-    }
-    EXPECT_THAT(portal_.requests(), IsEmpty());
-}
-
-TEST_F(DueAmountsInquiryTest, AFailedAnswerIsReportedWithItsBodyKept) {
-    agency_.debtPayments().breakReplies(BrokenReply::ServerError);
-    const json answer = run(inquiry_, {{"eik", kCompanyEik}, {"year", "2024"}});
+// A failed login is in the readers' common table (HostileRepliesTest.cpp).
+TEST_F(DueAmountsInquiryTest, ACompanyTheCertificateDoesNotServeStopsTheRun) {
+    const std::string error =
+        "Фирма с избрания ЕИК не е намерена в списъка на задължените лица (налични задължени лица: 2)";
+    test::LogCapture log;
+    const json answer = run(inquiry_, {{"eik", "000000000"}, {"year", "2024"}});
     EXPECT_EQ(answer["status"], "error");
-    EXPECT_EQ(answer["error"], "HTTP 500 от https://portal.nra.bg/api/base/debt-payments?TYPE=0&YEAR=2024");
-    EXPECT_EQ(answer["totalOutstanding"], 0.0);
-    EXPECT_EQ(answer["rowCount"], 0);
-    EXPECT_EQ(result_.rawBody, test::brokenReply(BrokenReply::ServerError).body);
-    EXPECT_EQ(meta("rawBodyContentType"), "application/json; charset=utf-8");
-    EXPECT_EQ(meta("totalOutstanding"), "<absent>");
-}
-
-TEST_F(DueAmountsInquiryTest, AnAnswerThatIsNoJsonArrayIsReported) {
-    {
-        agency_.debtPayments().breakReplies(BrokenReply::NotJson);
-        test::LogCapture log;
-        const json answer = run(inquiry_, {{"eik", kCompanyEik}, {"year", "2024"}});
-        EXPECT_EQ(answer["status"], "error");
-        const std::string error = answer["error"];
-        EXPECT_EQ(error.rfind("Parse грешка: [json.exception.parse_error.101]", 0), 0u) << error;
-        EXPECT_EQ(log.count("WARN", "DueAmountsInquiry parse: [json.exception.parse_error.101]"), 1);
-        EXPECT_EQ(result_.rawBody, test::brokenReply(BrokenReply::NotJson).body);
-    }
-    agency_.debtPayments().breakReplies(BrokenReply::NotAnArray);
-    const json answer = run(inquiry_, {{"eik", kCompanyEik}, {"year", "2024"}});
-    EXPECT_EQ(answer["status"], "error");
-    EXPECT_EQ(answer["error"], "Неочакван JSON — не е масив");
-}
-
-TEST_F(DueAmountsInquiryTest, AParseErrorQuotingBytesThatAreNotUtf8StaysValidText) {
-    // The parser's message quotes the bytes it stopped at; the answer is
-    // written as strict UTF-8, which must not fail on them.
-    portal_.on("GET", "/api/base/debt-payments", test::Reply::json(200, "[{\"debtTypeName\":\"\xC0\xFF\"}]"));
-    run(inquiry_, {{"eik", kCompanyEik}, {"year", "2024"}});
-    EXPECT_EQ(meta("status"), "error");
-    const std::string error = meta("error");
-    EXPECT_EQ(error.rfind("Parse грешка: [json.exception.parse_error.101]", 0), 0u) << error;
-    EXPECT_TRUE(isValidUtf8(error));
-    EXPECT_NO_THROW(dumpCompact(json(result_.metadata)));
-}
-
-TEST_F(DueAmountsInquiryTest, APreparationFailureStopsTheRun) {
-    struct Case {
-        std::function<void()> arrange;
-        std::string eik;
-        std::string error;
-    };
-    const std::vector<Case> cases = {
-        {[this] { refuseLogin(); }, kCompanyEik, "validation returned HTTP 401"},
-        {[] {}, "000000000",
-         "Фирма с избрания ЕИК не е намерена в списъка на задължените лица (налични задължени лица: 2)"},
-    };
-    for (const Case& c : cases) {
-        c.arrange();
-        portal_.clearRequests();
-        test::LogCapture log;
-        const json answer = run(inquiry_, {{"eik", c.eik}, {"year", "2024"}});
-        EXPECT_EQ(answer["status"], "error");
-        EXPECT_EQ(answer["error"], c.error);
-        EXPECT_EQ(log.count("WARN", "DueAmountsInquiry: portal prep failed: " + c.error), 1);
-        EXPECT_THAT(portal_.requestsTo(kObligations), IsEmpty());
-        agency_.script();
-    }
+    EXPECT_EQ(answer["error"], error);
+    EXPECT_EQ(log.count("WARN", "DueAmountsInquiry: portal prep failed: " + error), 1);
+    EXPECT_THAT(portal_.requestsTo(kObligations), IsEmpty());
 }
 
 }  // namespace

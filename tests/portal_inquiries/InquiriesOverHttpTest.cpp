@@ -82,21 +82,30 @@ TEST_F(InquiriesOverHttpTest, TaxpayersOfASenderWithoutCertificateSayTheLoginFai
     EXPECT_EQ(answer, expected);
 }
 
-TEST_F(InquiriesOverHttpTest, DebtPaymentsReportAnHttpErrorOfThePortal) {
-    agency_.debtPayments().breakReplies(BrokenReply::ServerError);
-    const json answer = ask("debt_payments", {{"eik", "123456789"}, {"year", 2024}, {"type", "12"}});
-    EXPECT_EQ(answer["status"], "error");
-    EXPECT_EQ(answer["error"], "HTTP 500 от https://portal.nra.bg/api/base/debt-payments?TYPE=12&YEAR=2024");
-    EXPECT_EQ(answer["items"], json::array());
-    EXPECT_EQ(answer["rowCount"], 0);
-}
-
-TEST_F(InquiriesOverHttpTest, DebtPaymentTypesReportABodyThatIsNoJson) {
-    agency_.debtPayments().breakReplies(BrokenReply::NotJson);
-    const json answer = ask("debt_payments_types", json::object());
-    EXPECT_EQ(answer["status"], "error");
-    EXPECT_EQ(answer["error"].get<std::string>().rfind("Parse грешка: ", 0), 0u) << answer.dump();
-    EXPECT_EQ(answer["items"], json::array());
+// Each reader's words for a broken answer are in the readers' common table
+// (HostileRepliesTest.cpp); here they reach the web application's answer.
+TEST_F(InquiriesOverHttpTest, ABrokenPortalAnswerReachesTheCallerAsAnError) {
+    struct Case {
+        const char* typeId;
+        json params;
+        BrokenReply kind;
+        std::string error;  // a prefix for the parse error
+    };
+    const std::vector<Case> cases = {
+        {"debt_payments",
+         {{"eik", "123456789"}, {"year", 2024}, {"type", "12"}},
+         BrokenReply::ServerError,
+         "HTTP 500 от https://portal.nra.bg/api/base/debt-payments?TYPE=12&YEAR=2024"},
+        {"debt_payments_types", json::object(), BrokenReply::NotJson, "Parse грешка: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typeId);
+        agency_.debtPayments().breakReplies(c.kind);
+        const json answer = ask(c.typeId, c.params);
+        EXPECT_EQ(answer["status"], "error");
+        EXPECT_EQ(answer["error"].get<std::string>().rfind(c.error, 0), 0u) << answer.dump();
+        EXPECT_EQ(answer["items"], json::array());
+    }
 }
 
 TEST_F(InquiriesOverHttpTest, TheCatalogueOfALoggedInSessionIsFiltered) {

@@ -2,18 +2,23 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/FreePort.h"
@@ -26,20 +31,23 @@ namespace {
 using testing::HasSubstr;
 using testing::StartsWith;
 
+// Every wait on a spawned program: far longer than any of them takes, short
+// of ctest's own time-out, so a hang fails with a message.
+constexpr auto kDeadline = std::chrono::seconds(60);
+
 // A program started with its standard output on a pipe; stopped with SIGTERM
-// and reaped when the object goes, if it still runs.
+// and reaped when the object goes, if it still runs. Reads and waits give up
+// at kDeadline with a test failure, and then kill the program.
 class SpawnedProgram {
 public:
     explicit SpawnedProgram(std::vector<std::string> args) {
         int fds[2];
-        if (pipe(fds) != 0) {
+        if (pipe2(fds, O_CLOEXEC) != 0) {
             throw std::runtime_error("pipe");
         }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        posix_spawn_file_actions_addclose(&actions, fds[1]);
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
@@ -52,14 +60,15 @@ public:
             close(fds[0]);
             throw std::runtime_error("posix_spawnp " + args[0]);
         }
-        out_ = fdopen(fds[0], "r");
+        out_ = fds[0];
+        name_ = args[0];
     }
     ~SpawnedProgram() {
         if (pid_ > 0) {
             stop();
         }
-        if (out_ != nullptr) {
-            fclose(out_);
+        if (out_ >= 0) {
+            close(out_);
         }
     }
     SpawnedProgram(const SpawnedProgram&) = delete;
@@ -67,28 +76,44 @@ public:
 
     // The next line without its line feed; empty at the end of the output.
     std::optional<std::string> readLine() {
-        std::string line;
-        for (int c = fgetc(out_); c != EOF; c = fgetc(out_)) {
-            if (c == '\n') {
+        for (;;) {
+            if (const std::size_t end = buffer_.find('\n'); end != std::string::npos) {
+                std::string line = buffer_.substr(0, end);
+                buffer_.erase(0, end + 1);
                 return line;
             }
-            line.push_back(static_cast<char>(c));
+            if (!fill()) {
+                std::string rest = std::move(buffer_);
+                buffer_.clear();
+                return rest.empty() ? std::nullopt : std::optional<std::string>(rest);
+            }
         }
-        return line.empty() ? std::nullopt : std::optional<std::string>(line);
     }
 
     // The rest of the output as it came.
     std::string readAll() {
-        std::string text;
-        for (int c = fgetc(out_); c != EOF; c = fgetc(out_)) {
-            text.push_back(static_cast<char>(c));
+        while (fill()) {
         }
+        std::string text = std::move(buffer_);
+        buffer_.clear();
         return text;
     }
     // The exit code, or minus the signal that ended the program.
     int wait() {
+        const auto end = std::chrono::steady_clock::now() + kDeadline;
         int status = 0;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        for (;;) {
+            const pid_t done = waitpid(pid_, &status, WNOHANG);
+            if (done == pid_ || (done < 0 && errno != EINTR)) {
+                break;
+            }
+            if (std::chrono::steady_clock::now() > end) {
+                ADD_FAILURE() << name_ << " did not end within " << kDeadline.count() << " s";
+                kill(pid_, SIGKILL);
+                waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
@@ -99,8 +124,46 @@ public:
     }
 
 private:
+    // Appends what the program wrote next; false at the end of its output or
+    // when the deadline passed (then with a test failure).
+    bool fill() {
+        if (readEnd_ == std::chrono::steady_clock::time_point{}) {
+            readEnd_ = std::chrono::steady_clock::now() + kDeadline;
+        }
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                readEnd_ - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                ADD_FAILURE() << name_ << " wrote nothing more within " << kDeadline.count() << " s";
+                return false;
+            }
+            pollfd pfd{out_, POLLIN, 0};
+            const int ready = poll(&pfd, 1, static_cast<int>(left.count()));
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready <= 0) {
+                continue;  // the deadline check above ends the wait
+            }
+            char chunk[4096];
+            const ssize_t n = read(out_, chunk, sizeof(chunk));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+            return true;
+        }
+    }
+
     pid_t pid_ = -1;
-    FILE* out_ = nullptr;
+    int out_ = -1;
+    std::string name_;
+    std::string buffer_;
+    // One deadline for all the reads of the program's output.
+    std::chrono::steady_clock::time_point readEnd_{};
 };
 
 struct CurlResult {

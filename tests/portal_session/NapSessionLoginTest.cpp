@@ -3,6 +3,7 @@
 
 #include "portal_session/PortalSessionTest.h"
 #include "portal_session/TestPortalHandler.h"
+#include "support/CertStoreFolder.h"
 #include "support/LogCapture.h"
 
 namespace velk::core::infra::portal {
@@ -83,6 +84,68 @@ TEST_F(NapSessionLoginTest, FailedLoginKeepsTheFlowsWordsAndTriesAgainNextTime) 
     EXPECT_TRUE(session_.ensureLoggedIn());
     EXPECT_EQ(portal_.requests().front().path, "/auth/entrypoint");
     EXPECT_EQ(session_.lastError(), "");
+}
+
+// The user's certificate as `openssl pkcs12 -export` makes it, with its
+// companion certificate and no sidecar: its key asks for the PIN in the
+// handshake, and the user's answer decides how the login ends.
+TEST_F(NapSessionLoginTest, PinOfTheStoreKeyRefusedOrCancelledEndsTheLoginWithItsOwnWords) {
+    test::CertificateSpec certSpec;
+    certSpec.commonName = "Петър Стоянов";
+    const test::TestIdentity exported = hosts_.pki().issue(certSpec);
+    const test::CertStoreFolder folder;
+    folder.addExported("exported", exported, "2468");
+    folder.addCompanion("exported", ".crt", exported, test::CertStoreFolder::Encoding::Pem);
+    const std::string id = exported.thumbprint();
+    session_.configure(identity(id));
+    struct PromptReset {
+        ~PromptReset() { platform::ProviderPinCache::setPrompt({}); }
+    } promptReset;
+
+    struct Case {
+        const char* name;
+        platform::PinAnswer answer;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"wrong PIN", {platform::kStatusOk, "1357"}, "Грешен PIN код."},
+        {"blocked", {platform::kScardWChvBlocked, ""}, "Грешен PIN код."},
+        {"cancelled", {platform::kScardWCancelledByUser, ""}, "Подписването беше отказано."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int asked = 0;
+        platform::ProviderPinCache::setPrompt([&](const platform::PinRequest&) {
+            ++asked;
+            return c.answer;
+        });
+        test::LogCapture log;
+        EXPECT_FALSE(session_.ensureLoggedIn());
+        EXPECT_EQ(session_.lastError(), c.error);
+        EXPECT_EQ(log.count("WARN", "NapSession::login failed: " + c.error), 1);
+        EXPECT_EQ(asked, 1);
+        // Refused: not kept, so the next login asks again.
+        EXPECT_EQ(platform::ProviderPinCache::lookup(id), std::nullopt);
+        EXPECT_TRUE(login_.requests().empty());
+        for (const std::string& line : log.stop()) {
+            EXPECT_THAT(line, Not(HasSubstr("1357")));
+        }
+    }
+
+    int asked = 0;
+    platform::ProviderPinCache::setPrompt([&](const platform::PinRequest&) {
+        ++asked;
+        return platform::PinAnswer{platform::kStatusOk, "2468"};
+    });
+    EXPECT_TRUE(session_.ensureLoggedIn()) << session_.lastError();
+    EXPECT_EQ(session_.lastError(), "");
+    agency_.expireSessions();
+    EXPECT_TRUE(session_.ensureLoggedIn()) << session_.lastError();
+    // Accepted once, remembered for the rest of the agent's run.
+    EXPECT_EQ(asked, 1);
+    const auto qes = login_.requestsTo("/auth/login/qes");
+    ASSERT_EQ(qes.size(), 2u);
+    EXPECT_EQ(qes[0].clientCertSubject.rfind("CN=Петър Стоянов", 0), 0u) << qes[0].clientCertSubject;
 }
 
 TEST_F(NapSessionLoginTest, ConfigureKeepsTheSessionUnlessTheCertificateChanges) {

@@ -59,20 +59,43 @@ private:
     std::set<std::thread::id> threads_;
 };
 
-TEST(GrowingThreadPoolTest, StartsAWorkerOnlyForATaskThatFindsNoneIdle) {
+template <class Done>
+bool waitFor(Done done) {
+    return pollUntil(done, [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
+}
+
+bool waitIdle(const GrowingThreadPool& pool, std::size_t count) {
+    return waitFor([&] { return pool.idleCount() == count; });
+}
+
+// A worker is started only for a task that finds none idle, and a worker
+// that has finished its task takes the next one: a pool that started a
+// thread per task would end this test with six.
+TEST(GrowingThreadPoolTest, StartsAWorkerOnlyForATaskThatFindsNoneIdleAndReusesIdleOnes) {
     GrowingThreadPool pool(8);
     EXPECT_EQ(pool.threadCount(), 0u);
 
-    HeldTasks held;
+    HeldTasks first;
     for (int i = 1; i <= 3; ++i) {
-        pool.enqueue(held.task());
-        ASSERT_TRUE(held.waitRunning(i)) << "task " << i << " did not start";
+        pool.enqueue(first.task());
+        ASSERT_TRUE(first.waitRunning(i)) << "task " << i << " did not start";
     }
     EXPECT_EQ(pool.threadCount(), 3u);
-    held.release();
-    ASSERT_TRUE(held.waitFinished(3));
+    first.release();
+    ASSERT_TRUE(first.waitFinished(3));
+    ASSERT_TRUE(waitIdle(pool, 3)) << "the workers did not go idle";
+
+    HeldTasks second;
+    for (int i = 1; i <= 3; ++i) {
+        pool.enqueue(second.task());
+        ASSERT_TRUE(second.waitRunning(i)) << "task " << i << " of the second round did not start";
+    }
+    EXPECT_EQ(pool.threadCount(), 3u);
+    second.release();
+    ASSERT_TRUE(second.waitFinished(3));
     pool.shutdown();
-    EXPECT_EQ(held.distinctThreads(), 3u);
+    EXPECT_EQ(first.distinctThreads(), 3u);
+    EXPECT_EQ(second.distinctThreads(), 3u);
 }
 
 // More held tasks than workers: the pool stops growing at its bound and the
@@ -102,8 +125,10 @@ TEST(GrowingThreadPoolTest, ShutdownRunsWhatIsQueuedAndLaterTasksRunOnTheCaller)
     for (int i = 0; i < 5; ++i) {
         pool.enqueue([&ran] { ++ran; });
     }
-    std::thread releaser([&held] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The held task is let go only once shutdown has begun, so the queued
+    // tasks are still waiting when it does.
+    std::thread releaser([&held, &pool] {
+        EXPECT_TRUE(waitFor([&] { return pool.stopping(); })) << "shutdown did not begin";
         held.release();
     });
     pool.shutdown();

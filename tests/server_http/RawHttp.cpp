@@ -97,6 +97,20 @@ void RawConnection::setReceiveTimeout(std::chrono::milliseconds timeout) {
     ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof(value));
 }
 
+bool RawConnection::waitForClose(std::chrono::milliseconds deadline) {
+    setReceiveTimeout(deadline);
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd_, buffer, sizeof(buffer), 0);
+        if (n == 0) {
+            return true;
+        }
+        if (n < 0) {
+            return false;  // the deadline passed, or the connection failed otherwise
+        }
+    }
+}
+
 void RawConnection::shutdown() {
     ::shutdown(fd_, SHUT_RDWR);
 }

@@ -32,6 +32,9 @@ public:
     RawAnswer readAnswer();
     // readAnswer gives up after this long without a byte (default: never).
     void setReceiveTimeout(std::chrono::milliseconds timeout);
+    // True once the server has closed its end (read to the end of what it
+    // sent); false when `deadline` passes first.
+    bool waitForClose(std::chrono::milliseconds deadline);
     // Ends a send in progress on another thread.
     void shutdown();
 

@@ -79,9 +79,11 @@ TEST(ISignerTest, PortalSignatureDefaultsToSignData) {
     EXPECT_EQ(signer.signDataForPortal(data, "id", "pin"), signer.signData(data, "id", "pin"));
 }
 
-// A session holds no PIN of its own: its listeners are kept, replaced and
-// released, and never called with an empty one.
-TEST(SigningSessionTest, NewListenerReplacesAndReleasesTheOldOneWithoutCallingEither) {
+// A session starts with no PIN and nothing hands it one, so what can be seen
+// of it is the listener's lifetime: kept, replaced, released, and not called
+// while no PIN is held. (Its interface offers no way to give it a PIN, so the
+// call with a held PIN cannot be reached from here.)
+TEST(SigningSessionTest, ListenersAreKeptReplacedAndReleasedAndNotCalledWithoutAPin) {
     EchoSigner signer;
     SigningSession session(&signer);
     auto token = std::make_shared<int>(0);

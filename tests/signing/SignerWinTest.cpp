@@ -155,7 +155,147 @@ TEST_F(SignerWinTest, PinProtectedFileWithEncryptedCertificateIsLeftOut) {
     store_.add("locked", TestPki::pkcs12(*user_, kPin, false), {{"pinProtected", true}});
     LogCapture log;
     EXPECT_TRUE(signer_.listCertificates().empty());
-    EXPECT_EQ(log.count("WARN", "no readable certificate"), 1);
+    EXPECT_EQ(
+        log.count("WARN", "CertStore: the certificates in " + store_.path() + "/locked.p12 are encrypted"),
+        1);
+}
+
+// Files as `openssl pkcs12 -export` makes them, with nothing beside them but
+// what a user adds: certificates and key encrypted with the PIN, no sidecar.
+class ExportedFileTest : public SignerWinTest {
+protected:
+    void emptyTheStore() const {
+        for (const auto& entry : std::filesystem::directory_iterator(store_.path())) {
+            std::filesystem::remove(entry.path());
+        }
+    }
+    void expectSignedBy(const Bytes& cms, const TestIdentity& identity) const {
+        const auto parsed = DetachedCms::parse(cms);
+        ASSERT_TRUE(parsed.has_value());
+        EXPECT_TRUE(parsed->verify(data_, pki_->trustStore().get()));
+        EXPECT_EQ(parsed->firstCertificateDer(), identity.der());
+    }
+};
+
+TEST_F(ExportedFileTest, IsListedFromItsCompanionCertificateWithoutAskingForThePin) {
+    struct Case {
+        const char* extension;
+        CertStoreFolder::Encoding encoding;
+    };
+    for (const Case& c :
+         {Case{".crt", CertStoreFolder::Encoding::Pem}, Case{".cer", CertStoreFolder::Encoding::Der},
+          Case{".pem", CertStoreFolder::Encoding::Pem}}) {
+        SCOPED_TRACE(c.extension);
+        emptyTheStore();
+        ProviderPinCache::clear();
+        promptCalls_ = 0;
+        store_.addExported("user", *user_, kPin);
+        store_.addCompanion("user", c.extension, *user_, c.encoding);
+        scriptPrompt(PinAnswer{platform::kStatusOk, kPin});
+        LogCapture log;
+
+        const auto list = signer_.listCertificates();
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(list[0].id, user_->thumbprint());
+        EXPECT_EQ(list[0].subject, "CN=Иван Петров Иванов, O=Тест ЕООД, C=BG");
+        EXPECT_EQ(list[0].serial, "008001");
+        EXPECT_EQ(list[0].provider, "Microsoft Software Key Storage Provider");
+        EXPECT_FALSE(list[0].hardware);
+        EXPECT_EQ(signer_.getCertificateDer(user_->thumbprint()), user_->der());
+        EXPECT_EQ(promptCalls_, 0);
+
+        // The PIN opens the file and the key belongs to the certificate.
+        expectSignedBy(signer_.signData(data_, user_->thumbprint(), ""), *user_);
+        EXPECT_EQ(promptCalls_, 1);
+        EXPECT_EQ(log.count("WARN"), 0);
+    }
+}
+
+TEST_F(ExportedFileTest, WithoutCompanionItIsLeftOutWithOneWarningThatSaysWhatToDo) {
+    store_.addExported("user", *user_, kPin);
+    scriptPrompt(PinAnswer{platform::kStatusOk, kPin});
+    LogCapture log;
+    EXPECT_TRUE(signer_.listCertificates().empty());
+    EXPECT_TRUE(signer_.listCertificates().empty());
+    EXPECT_EQ(promptCalls_, 0);
+    const std::string file = store_.path() + "/user.p12";
+    const std::string companion = store_.path() + "/user.crt";
+    const auto lines = log.stop();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("[WARN ] CertStore: the certificates in " + file + " are encrypted"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[0].find("openssl pkcs12 -in " + file + " -clcerts -nokeys -out " + companion),
+              std::string::npos)
+        << lines[0];
+}
+
+TEST_F(ExportedFileTest, CompanionThatIsNoCertificateLeavesTheFileOut) {
+    store_.addExported("user", *user_, kPin);
+    std::ofstream(store_.path() + "/user.crt") << "-----BEGIN CERTIFICATE-----\nnot base64\n";
+    LogCapture log;
+    EXPECT_TRUE(signer_.listCertificates().empty());
+    EXPECT_EQ(log.count("WARN", "CertStore: not a certificate: " + store_.path() + "/user.crt"), 1);
+}
+
+TEST_F(ExportedFileTest, WithoutSidecarTheFileTellsWhetherItIsPinProtected) {
+    struct Case {
+        const char* name;
+        std::string password;
+        std::vector<std::string> options;
+        bool companion;
+        bool pinProtected;
+    };
+    const std::vector<Case> cases = {
+        {"default", kPin, {}, true, true},
+        {"certificates in clear", kPin, {"-certpbe", "NONE"}, false, true},
+        {"nothing encrypted, MAC with the password",
+         kPin,
+         {"-keypbe", "NONE", "-certpbe", "NONE"},
+         false,
+         true},
+        {"empty password", "", {}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        emptyTheStore();
+        ProviderPinCache::clear();
+        promptCalls_ = 0;
+        store_.addExported("user", *user_, c.password, c.options);
+        if (c.companion) {
+            store_.addCompanion("user", ".crt", *user_, CertStoreFolder::Encoding::Pem);
+        }
+        ASSERT_EQ(signer_.listCertificates().size(), 1u);
+
+        scriptPrompt(PinAnswer{platform::kStatusOk, "0000"});
+        if (c.pinProtected) {
+            EXPECT_THROW(signer_.signData(data_, user_->thumbprint(), ""), InvalidPinException);
+            EXPECT_THROW(signer_.signData(data_, user_->thumbprint(), "0000"), InvalidPinException);
+            EXPECT_EQ(promptCalls_, 1);
+            scriptPrompt(PinAnswer{platform::kStatusOk, kPin});
+            expectSignedBy(signer_.signDataForPortal(data_, user_->thumbprint(), ""), *user_);
+            EXPECT_EQ(promptCalls_, 2);
+            EXPECT_EQ(ProviderPinCache::lookup(user_->thumbprint()), kPin);
+        } else {
+            expectSignedBy(signer_.signData(data_, user_->thumbprint(), "0000"), *user_);
+            EXPECT_EQ(promptCalls_, 0);
+        }
+    }
+}
+
+TEST_F(ExportedFileTest, CompanionOfAnotherKeyIsRefusedOnceThePinOpensTheFile) {
+    test::CertificateSpec otherSpec;
+    otherSpec.commonName = "Мария Георгиева";
+    const TestIdentity other = pki_->issue(otherSpec);
+    store_.addExported("user", *user_, kPin);
+    store_.addCompanion("user", ".crt", other, CertStoreFolder::Encoding::Pem);
+    ASSERT_EQ(signer_.listCertificates().size(), 1u);
+    LogCapture log;
+    EXPECT_TRUE(signer_.signData(data_, other.thumbprint(), kPin).empty());
+    EXPECT_EQ(
+        log.count("WARN", "CertStore: " + store_.path() + "/user.crt is not the certificate of the key in " +
+                              store_.path() + "/user.p12"),
+        1);
 }
 
 TEST_F(SignerWinTest, StoreThatCannotBeReadIsAnErrorMissingOneIsEmpty) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -26,6 +27,18 @@ public:
     void addPinProtected(const std::string& name, const TestIdentity& identity, const std::string& pin,
                          const std::string& provider = "Microsoft Smart Card Key Storage Provider",
                          const std::string& keyApi = "ncrypt") const;
+
+    // NAME.p12 as `openssl pkcs12 -export` makes it with a password and no
+    // other option (key and certificates encrypted), without a sidecar.
+    // An empty PIN makes the file the same command makes with an empty
+    // password. extraOptions go to the command as they are.
+    void addExported(const std::string& name, const TestIdentity& identity, const std::string& pin,
+                     const std::vector<std::string>& extraOptions = {}) const;
+
+    // The certificate beside NAME.p12, as NAME + extension, PEM or DER.
+    enum class Encoding { Pem, Der };
+    void addCompanion(const std::string& name, const std::string& extension, const TestIdentity& identity,
+                      Encoding encoding) const;
 
 private:
     std::string path_;

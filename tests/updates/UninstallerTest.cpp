@@ -14,9 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include "PackageStandIns.h"
 #include "platform/AutoStart.h"
 #include "platform/ProtocolHandler.h"
 #include "support/LogCapture.h"
+#include "support/PollUntil.h"
 #include "support/TempDir.h"
 
 namespace velk::test {
@@ -26,8 +28,8 @@ using agent::Uninstaller;
 using namespace std::chrono_literals;
 
 const QString kNotInstalled = QStringLiteral(
-    "Не е намерена инсталация през MSI. Ако агентът е стартиран от папка за разработка, ползвайте файловата "
-    "система за изтриване.");
+    "Не е намерен инсталиран пакет vezorodar. Ако агентът е стартиран от папка за разработка, ползвайте "
+    "файловата система за изтриване.");
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -91,6 +93,10 @@ protected:
 
     // Starts the uninstaller and waits for its outcome: the failure reason,
     // or empty after launched.
+    QString uninstall() {
+        Uninstaller uninstaller(standIns.restart());
+        return uninstall(uninstaller);
+    }
     static QString uninstall(Uninstaller& uninstaller) {
         QSignalSpy launched(&uninstaller, &Uninstaller::launched);
         QSignalSpy failed(&uninstaller, &Uninstaller::failed);
@@ -116,17 +122,26 @@ protected:
     }
 
     TempDir dir;
+    // The agent started again and the old agent it waits for.
+    PackageStandIns standIns{dir.sub("stand-ins")};
     ScopedEnv data{"XDG_DATA_HOME", dir.sub("it's my $HOME/data")};
     ScopedEnv config{"XDG_CONFIG_HOME", dir.sub("it's my $HOME/config")};
-    ScopedEnv path{"PATH", bin() + ":/usr/bin:/bin"};
+    // No system folder: a shell that outlives the test finds no real pkexec.
+    ScopedEnv path{"PATH", bin() + ":" + standIns.bin()};
 };
 
-TEST(UninstallCommand, RemovesThePackageThenTheQuotedUserEntries) {
+TEST(UninstallCommand, RemovesThePackageThenTheQuotedUserEntriesOrStartsTheAgentAgain) {
+    const std::string restart =
+        "else i=0; while kill -0 \"$2\" 2>/dev/null && [ \"$i\" -lt 600 ]; do sleep 0.2; i=$((i+1)); done; "
+        "exec \"$1\" --silent; fi";
     EXPECT_EQ(
-        Uninstaller::removalCommand({"/home/u/.config/autostart/VezoRodar.desktop", "/h/it's $x/v.desktop"}),
-        "pkexec apt-get remove -y vezorodar && rm -f '/home/u/.config/autostart/VezoRodar.desktop' "
-        "'/h/it'\\''s $x/v.desktop'");
-    EXPECT_EQ(Uninstaller::removalCommand({"", ""}), "pkexec apt-get remove -y vezorodar");
+        Uninstaller::removalCommand({"/home/u/.config/autostart/VezoRodar.desktop", "/h/it's $x/v.desktop"})
+            .toStdString(),
+        "if pkexec apt-get remove -y vezorodar; then rm -f '/home/u/.config/autostart/VezoRodar.desktop' "
+        "'/h/it'\\''s $x/v.desktop'; " +
+            restart);
+    EXPECT_EQ(Uninstaller::removalCommand({"", ""}).toStdString(),
+              "if pkexec apt-get remove -y vezorodar; then :; " + restart);
 }
 
 TEST_F(UninstallerTest, AnInstalledPackageIsRemovedAndThenTheUsersEntries) {
@@ -134,10 +149,9 @@ TEST_F(UninstallerTest, AnInstalledPackageIsRemovedAndThenTheUsersEntries) {
     pkexecAnswers(0);
     ASSERT_TRUE(std::filesystem::exists(autostartEntry()));
     ASSERT_TRUE(std::filesystem::exists(schemeEntry()));
-    Uninstaller uninstaller;
     LogCapture log;
 
-    EXPECT_EQ(uninstall(uninstaller), QString());
+    EXPECT_EQ(uninstall(), QString());
     const auto recorded = removalRun();
     EXPECT_EQ(std::vector<std::string>(recorded.begin() + 1, recorded.end()),
               (std::vector<std::string>{"apt-get", "remove", "-y", "vezorodar"}));
@@ -148,17 +162,35 @@ TEST_F(UninstallerTest, AnInstalledPackageIsRemovedAndThenTheUsersEntries) {
     }
     EXPECT_FALSE(std::filesystem::exists(autostartEntry()));
     EXPECT_FALSE(std::filesystem::exists(schemeEntry()));
+    // The shell has ended: the removed agent is not started again.
+    EXPECT_TRUE(standIns.agentRun().empty());
 }
 
-// The password prompt dismissed: the package stays, and so do the entries.
-TEST_F(UninstallerTest, ARemovalThatFailsKeepsTheUsersEntries) {
+// The password prompt dismissed or the removal failed: the package stays,
+// and so do the entries; the agent starts again once the old one has ended.
+TEST_F(UninstallerTest, ARemovalThatFailsKeepsTheUsersEntriesAndStartsTheAgentAgain) {
     packageStatus("hold ok installed");
-    pkexecAnswers(126);
-    Uninstaller uninstaller;
-    EXPECT_EQ(uninstall(uninstaller), QString());
-    removalRun();
-    EXPECT_TRUE(std::filesystem::exists(autostartEntry()));
-    EXPECT_TRUE(std::filesystem::exists(schemeEntry()));
+    for (const int code : {126, 100}) {
+        SCOPED_TRACE(code);
+        PackageStandIns again(dir.sub("again-" + std::to_string(code)));
+        const ScopedEnv withAgain("PATH", bin() + ":" + again.bin());
+        pkexecAnswers(code);
+        std::filesystem::remove(record());
+        Uninstaller uninstaller(again.restart());
+        EXPECT_EQ(uninstall(uninstaller), QString());
+        ASSERT_TRUE(pollUntil([&] { return std::filesystem::exists(record()); },
+                              [] { std::this_thread::sleep_for(10ms); }))
+            << "the shell never ran pkexec";
+        // The old agent still runs: the shell waits for it.
+        ASSERT_TRUE(again.waitUntilTheShellWaits()) << "the shell does not wait for the old agent";
+        EXPECT_TRUE(again.agentRun().empty());
+        again.endOldAgent();
+        removalRun();
+        ASSERT_TRUE(again.waitForAgent()) << "the agent was not started again";
+        EXPECT_EQ(again.agentRun(), (std::vector<std::string>{"--silent", "old-ended"}));
+        EXPECT_TRUE(std::filesystem::exists(autostartEntry()));
+        EXPECT_TRUE(std::filesystem::exists(schemeEntry()));
+    }
 }
 
 TEST_F(UninstallerTest, WithoutAnInstalledPackageNothingStarts) {
@@ -182,7 +214,7 @@ TEST_F(UninstallerTest, WithoutThePasswordPromptTheRemovalIsNotStarted) {
     const ScopedEnv onlyFakes("PATH", bin());  // dpkg-query, but no pkexec
     Uninstaller uninstaller;
     LogCapture log;
-    EXPECT_EQ(uninstall(uninstaller), "Не може да се стартира msiexec.");
+    EXPECT_EQ(uninstall(uninstaller), "Не може да се стартира pkexec.");
     EXPECT_EQ(log.count("WARN", "Uninstaller: pkexec not found"), 1);
     EXPECT_TRUE(std::filesystem::exists(autostartEntry()));
 }

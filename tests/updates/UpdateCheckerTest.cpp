@@ -14,6 +14,7 @@
 
 #include "agent/VelkCloudClient.h"
 #include "common/AgencyEndpoints.h"
+#include "common/AgentVersion.h"
 #include "fakes/LoopbackHosts.h"
 #include "fakes/agency/FakeAgency.h"
 #include "support/LogCapture.h"
@@ -26,6 +27,27 @@ using agent::AgentVersionInfo;
 using agent::UpdateChecker;
 using agent::VelkCloudClient;
 using namespace std::chrono_literals;
+
+// Versions around the one this build defines, so that a version bump
+// leaves the tests' meaning as it is.
+std::string versionOf(int major, int minor, int patch) {
+    return core::toString({static_cast<std::uint16_t>(major), static_cast<std::uint16_t>(minor),
+                           static_cast<std::uint16_t>(patch)});
+}
+
+std::string nextMinorVersion() {
+    const core::AgentVersion v = core::currentVersion();
+    return versionOf(v.major, v.minor + 1, 0);
+}
+
+// The nearest version below the current one.
+std::string olderVersion() {
+    const core::AgentVersion v = core::currentVersion();
+    if (v.patch > 0) {
+        return versionOf(v.major, v.minor, v.patch - 1);
+    }
+    return v.minor > 0 ? versionOf(v.major, v.minor - 1, 99) : versionOf(v.major - 1, 99, 99);
+}
 
 const QString kCloud = QString::fromLatin1(core::AgencyEndpoints::kCloudBaseUrl.data(),
                                            static_cast<int>(core::AgencyEndpoints::kCloudBaseUrl.size()));
@@ -157,16 +179,19 @@ TEST_F(UpdateCheckerTest, AnnouncesANewerVersionWithItsLinuxAddress) {
         EXPECT_EQ(log.count("INFO", "UpdateChecker: started polling"), 1);
     }
 
-    const std::string url = CloudRoutes::downloadUrl("vezorodar_0.10.0_amd64.deb");
+    const std::string newer = nextMinorVersion();
+    const std::string url = CloudRoutes::downloadUrl("vezorodar_" + newer + "_amd64.deb");
     cloud().setVersionReply(
-        Reply::json(200, CloudRoutes::versionJson("0.10.0", url, "https://w/VezoRodarC.msi")));
+        Reply::json(200, CloudRoutes::versionJson(newer, url, "https://w/VezoRodarC.msi")));
     LogCapture log;
     const Outcome outcome = checkOnce(checker);
     EXPECT_TRUE(outcome.announced);
-    EXPECT_EQ(outcome.version, "0.10.0");
+    EXPECT_EQ(outcome.version, QString::fromStdString(newer));
     EXPECT_EQ(outcome.url, QString::fromStdString(url));
-    EXPECT_EQ(checker.latestVersion(), "0.10.0");
-    EXPECT_EQ(log.count("INFO", "UpdateChecker: new version 0.10.0 available (current 0.1.0)"), 1);
+    EXPECT_EQ(checker.latestVersion(), QString::fromStdString(newer));
+    EXPECT_EQ(log.count("INFO", "UpdateChecker: new version " + newer + " available (current " +
+                                    core::versionString() + ")"),
+              1);
 
     const auto requests = agency_->cloud().requestsTo(CloudRoutes::kVersionPath);
     ASSERT_EQ(requests.size(), 1u);
@@ -182,12 +207,18 @@ TEST_F(UpdateCheckerTest, AnnouncesANewerVersionWithItsLinuxAddress) {
 TEST_F(UpdateCheckerTest, VersionsThatAreNotNewerAnnounceNothing) {
     UpdateChecker checker(kCloud);
     checker.start();
-    for (const char* latest : {"0.1.0", "0.0.99", "0.1.0.7", "1.0", "v1.0.0"}) {
+    const core::AgentVersion v = core::currentVersion();
+    const std::string current = core::versionString();
+    for (const std::string& latest :
+         {current, olderVersion(), current + ".7", std::to_string(v.major + 1) + ".0",
+          "v" + versionOf(v.major + 1, 0, 0)}) {
         cloud().setVersionReply(
             Reply::json(200, CloudRoutes::versionJson(latest, CloudRoutes::downloadUrl("x.deb"))));
         EXPECT_FALSE(checkOnce(checker).announced) << latest;
     }
-    for (const char* latest : {"0.1.1", "0.2.0", "1.0.0", "0.1.1.0"}) {
+    for (const std::string& latest :
+         {versionOf(v.major, v.minor, v.patch + 1), nextMinorVersion(), versionOf(v.major + 1, 0, 0),
+          versionOf(v.major, v.minor, v.patch + 1) + ".0"}) {
         cloud().setVersionReply(
             Reply::json(200, CloudRoutes::versionJson(latest, CloudRoutes::downloadUrl("x.deb"))));
         EXPECT_TRUE(checkOnce(checker).announced) << latest;
@@ -198,10 +229,10 @@ TEST_F(UpdateCheckerTest, AReplyWithoutALinuxAddressAnnouncesAnEmptyOne) {
     UpdateChecker checker(kCloud);
     checker.start();
     cloud().setVersionReply(
-        Reply::json(200, CloudRoutes::versionJson("0.2.0", "", "https://w/VezoRodarC.msi")));
+        Reply::json(200, CloudRoutes::versionJson(nextMinorVersion(), "", "https://w/VezoRodarC.msi")));
     const Outcome outcome = checkOnce(checker);
     EXPECT_TRUE(outcome.announced);
-    EXPECT_EQ(outcome.version, "0.2.0");
+    EXPECT_EQ(outcome.version, QString::fromStdString(nextMinorVersion()));
     EXPECT_EQ(outcome.url, "");
 }
 

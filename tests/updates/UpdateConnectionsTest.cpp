@@ -14,6 +14,7 @@
 #include "agent/Uninstaller.h"
 #include "agent/UpdateChecker.h"
 #include "agent/UpdateInstaller.h"
+#include "common/AgentVersion.h"
 #include "engine/InMemorySettings.h"
 #include "engine/VelkEngine.h"
 #include "support/LogCapture.h"
@@ -30,6 +31,9 @@ namespace {
 using agent::Uninstaller;
 using agent::UpdateChecker;
 using agent::UpdateInstaller;
+
+const QString kBannerText = QStringLiteral("Налична е нова версия 0.2.0. Текуща: %1.")
+                                .arg(QString::fromStdString(core::versionString()));
 
 // The update objects wired to a real window and tray as start-up wires them.
 class UpdateConnectionsTest : public ::testing::Test {
@@ -85,7 +89,7 @@ TEST_F(UpdateConnectionsTest, ANewerVersionShowsTheBannerAndNamesItselfInTheTray
     window();
     emit checker.updateAvailable(QStringLiteral("0.2.0"), QStringLiteral("https://127.0.0.1:1/v.deb"));
     EXPECT_TRUE(child<QFrame>("updateBanner")->isVisibleTo(&window()));
-    EXPECT_EQ(child<QLabel>("updateBannerText")->text(), "Налична е нова версия 0.2.0. Текуща: 0.1.0.");
+    EXPECT_EQ(child<QLabel>("updateBannerText")->text(), kBannerText);
     EXPECT_EQ(tray.systemTrayIcon().toolTip(), "ВЕЛК Агент — налична е версия 0.2.0");
 }
 
@@ -97,7 +101,7 @@ TEST_F(UpdateConnectionsTest, AWindowMadeAfterTheAnnouncementShowsTheBanner) {
     EXPECT_EQ(tray.systemTrayIcon().toolTip(), "ВЕЛК Агент — налична е версия 0.2.0");
 
     EXPECT_TRUE(child<QFrame>("updateBanner")->isVisibleTo(&window()));
-    EXPECT_EQ(child<QLabel>("updateBannerText")->text(), "Налична е нова версия 0.2.0. Текуща: 0.1.0.");
+    EXPECT_EQ(child<QLabel>("updateBannerText")->text(), kBannerText);
 }
 
 // The banner's button starts the installer; its failure is logged and shown
@@ -138,10 +142,10 @@ TEST_F(UpdateConnectionsTest, TheUninstallLinkStartsTheUninstallerAndAFailureIsS
     EXPECT_TRUE(waitFinished(seen));
     ASSERT_EQ(failed.size(), 1);
     const QString reason = failed.at(0).at(0).toString();
-    EXPECT_TRUE(reason.startsWith("Не е намерена инсталация през MSI.")) << reason.toStdString();
+    EXPECT_TRUE(reason.startsWith("Не е намерен инсталиран пакет vezorodar.")) << reason.toStdString();
     EXPECT_TRUE(seen->found);
     EXPECT_TRUE(seen->labels.contains(reason)) << seen->labels.join('|').toStdString();
-    EXPECT_EQ(log.count("WARN", "Uninstaller failed: Не е намерена инсталация през MSI."), 1);
+    EXPECT_EQ(log.count("WARN", "Uninstaller failed: Не е намерен инсталиран пакет vezorodar."), 1);
 }
 
 }  // namespace

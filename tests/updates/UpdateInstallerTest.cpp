@@ -1,51 +1,58 @@
 #include "agent/UpdateInstaller.h"
 
-#include <QDesktopServices>
 #include <QObject>
 #include <QSignalSpy>
-#include <QUrl>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "PackageStandIns.h"
+#include "agent/PackageFile.h"
 #include "fakes/LoopbackHosts.h"
 #include "fakes/agency/FakeAgency.h"
 #include "support/LogCapture.h"
 #include "support/PollUntil.h"
+#include "support/SilentListener.h"
 #include "support/TempDir.h"
 
 namespace velk::test {
 
-// Stands in for the desktop's handler of downloaded files: records what it
-// is asked to open.
-class RecordingOpener : public QObject {
-    Q_OBJECT
-
-public:
-    std::vector<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened.push_back(url); }
-};
-
 namespace {
 
+using agent::PackageFile;
 using agent::UpdateInstaller;
 using namespace std::chrono_literals;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+// An ar archive's signature and the header of a first member of that name,
+// padded as dpkg-deb writes it.
+std::string archiveHead(const std::string& member) {
+    std::string header = member;
+    header.resize(16, ' ');
+    header += "1700000000  0     0     100644  4         `\n";
+    return "!<arch>\n" + header;
 }
+
+// A Debian package as far as the installer looks: the archive and its
+// first member; the rest of the bytes are the package's.
+std::string debianPackage(std::size_t size) {
+    std::string bytes = archiveHead("debian-binary") + "2.0\n";
+    bytes.resize(std::max(size, bytes.size()), 'p');
+    return bytes;
+}
+
+const QString kHttpsOnly = QStringLiteral("Изтеглянето е отказано: инсталаторът се изтегля само през https.");
+const QString kNotDebian =
+    QStringLiteral("Изтегленият файл не е пакет на Debian (.deb). Инсталацията е отказана.");
 
 struct NameCase {
     QString url;
@@ -75,8 +82,36 @@ TEST(UpdateFileName, OnlyTheDecodedLastSegmentWithoutControlCharacters) {
     }
 }
 
+struct HeadCase {
+    const char* name;
+    std::string head;
+    bool debian;
+};
+
+// dpkg accepts the first member name padded with blanks, or ended by '/' as
+// GNU ar writes it; nothing else that begins like an archive.
+TEST(DebianPackageHead, TheArchiveSignatureAndTheFirstMemberName) {
+    std::string gnu = archiveHead("debian-binary/");
+    const std::vector<HeadCase> cases = {
+        {"dpkg-deb", archiveHead("debian-binary"), true},
+        {"GNU ar", gnu, true},
+        {"another first member", archiveHead("control.tar.xz"), false},
+        {"a longer name", archiveHead("debian-binaryx"), false},
+        {"two slashes", archiveHead("debian-binary//"), false},
+        {"a thin archive", "!<thin>\n" + archiveHead("debian-binary").substr(8), false},
+        {"a zip file", std::string("PK\x03\x04", 4) + std::string(40, '\0'), false},
+        {"an HTML page", "<html><body>not found</body></html>", false},
+        {"cut short", archiveHead("debian-binary").substr(0, 23), false},
+        {"empty", "", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PackageFile::isDebianPackageHead(c.head), c.debian) << c.name;
+    }
+}
+
 // The installer against the fake cloud's download route, saving into a
-// temporary folder of the test's own.
+// temporary folder of the test's own, with stand-ins for the package tools
+// and the installed agent.
 class UpdateInstallerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -87,11 +122,7 @@ protected:
         delete agency_;
         delete hosts_;
     }
-    void SetUp() override {
-        agency_->cloudRoutes().install(agency_->cloud());
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener, "open");
-    }
-    void TearDown() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    void SetUp() override { agency_->cloudRoutes().install(agency_->cloud()); }
 
     CloudRoutes& cloud() { return agency_->cloudRoutes(); }
 
@@ -105,66 +136,200 @@ protected:
 
     // Starts a download and waits for its outcome: the failure reason, or
     // empty after launched.
-    QString install(UpdateInstaller& installer, const std::string& url) {
+    static QString install(UpdateInstaller& installer, const std::string& url) {
         QSignalSpy launched(&installer, &UpdateInstaller::launched);
         QSignalSpy failed(&installer, &UpdateInstaller::failed);
         installer.start(QString::fromStdString(url));
         for (int i = 0; i < 600 && launched.isEmpty() && failed.isEmpty(); ++i) {
             launched.wait(100);
         }
-        EXPECT_EQ(launched.size() + failed.size(), 1);
+        EXPECT_EQ(launched.size() + failed.size(), 1) << "no outcome within a minute";
         return failed.isEmpty() ? QString() : failed.at(0).at(0).toString();
     }
 
     static LoopbackHosts* hosts_;
     static FakeAgency* agency_;
     TempDir temp;
+    TempDir tools;
     ScopedEnv tmpdir{"TMPDIR", temp.str()};
-    RecordingOpener opener;
+    PackageStandIns standIns{tools.str()};
+    ScopedEnv path{"PATH", standIns.bin()};
 };
 
 LoopbackHosts* UpdateInstallerTest::hosts_ = nullptr;
 FakeAgency* UpdateInstallerTest::agency_ = nullptr;
 
-TEST_F(UpdateInstallerTest, ADownloadIsSavedUnderItsDecodedNameAndHandedOff) {
-    const std::string package = std::string("!<arch>\ndebian-binary\x00\xff", 24) + std::string(100000, 'p');
-    cloud().setDownload("Велк Агент 0.2.0.deb", package);
-    UpdateInstaller installer;
-    QSignalSpy progress(&installer, &UpdateInstaller::progress);
-    LogCapture log;
+struct ShellCase {
+    const char* name;
+    int pkexecExit;  // 0: apt-get runs
+    int aptGetExit;
+};
 
-    EXPECT_EQ(
-        install(installer, CloudRoutes::downloadUrl(
-                               "%D0%92%D0%B5%D0%BB%D0%BA%20%D0%90%D0%B3%D0%B5%D0%BD%D1%82%200.2.0.deb")),
-        QString());
+// The package goes to apt-get by its absolute path; installed, refused or
+// cancelled, the file goes and the agent starts again, but only once the old
+// one has ended.
+TEST_F(UpdateInstallerTest, ThePackageIsInstalledByAShellThatStartsTheAgentAgain) {
+    const std::vector<ShellCase> cases = {
+        {"installed", 0, 0},
+        {"refused by apt-get", 0, 100},
+        {"password prompt dismissed", 126, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PackageStandIns shellTools(tools.sub(c.name));
+        const ScopedEnv toolsOnly("PATH", shellTools.bin());
+        shellTools.pkexecAnswers(c.pkexecExit);
+        shellTools.aptGetAnswers(c.aptGetExit);
+        const std::string package = debianPackage(100000);
+        cloud().setDownload("Велк Агент 0.2.0.deb", package);
+        UpdateInstaller installer(shellTools.restart());
+        QSignalSpy progress(&installer, &UpdateInstaller::progress);
+        LogCapture log;
 
-    const auto files = savedFiles();
-    ASSERT_EQ(files.size(), 1u);
-    const std::string& name = files[0];
-    ASSERT_EQ(name.size(), std::string("20260101000000-Велк Агент 0.2.0.deb").size()) << name;
-    EXPECT_EQ(name.find_first_not_of("0123456789"), 14u) << name;
-    EXPECT_EQ(name.substr(14), "-Велк Агент 0.2.0.deb");
-    const std::string path = temp.sub(name);
-    EXPECT_EQ(readFile(path), package);
-    ASSERT_EQ(opener.opened.size(), 1u);
-    EXPECT_EQ(opener.opened[0], QUrl::fromLocalFile(QString::fromStdString(path)));
+        ASSERT_EQ(
+            install(installer, CloudRoutes::downloadUrl(
+                                   "%D0%92%D0%B5%D0%BB%D0%BA%20%D0%90%D0%B3%D0%B5%D0%BD%D1%82%200.2.0.deb")),
+            QString());
+        ASSERT_TRUE(pollUntil([&] { return !shellTools.pkexecRun().empty(); },
+                              [] { std::this_thread::sleep_for(10ms); }))
+            << "the shell never ran pkexec";
+        const auto pkexec = shellTools.pkexecRun();
+        ASSERT_EQ(pkexec.size(), 5u);
+        EXPECT_EQ(std::vector<std::string>(pkexec.begin(), pkexec.begin() + 4),
+                  (std::vector<std::string>{"apt-get", "install", "-y", "--no-remove"}));
+        // Saved in the temporary folder under the time stamp and the decoded name.
+        const std::filesystem::path saved = pkexec[4];
+        EXPECT_EQ(saved.parent_path(), temp.path());
+        const std::string name = saved.filename().string();
+        ASSERT_EQ(name.size(), std::string("20260101000000-Велк Агент 0.2.0.deb").size()) << name;
+        EXPECT_EQ(name.find_first_not_of("0123456789"), 14u) << name;
+        EXPECT_EQ(name.substr(14), "-Велк Агент 0.2.0.deb");
 
-    ASSERT_EQ(progress.size(), 2);
-    EXPECT_EQ(progress.at(0), (QList<QVariant>{0LL, 0LL}));
-    EXPECT_EQ(progress.at(1), (QList<QVariant>{100LL, 100LL}));
-    EXPECT_EQ(log.count("INFO", "UpdateInstaller: downloading https://cloud.vezorodar.bg/downloads/"), 1);
-    EXPECT_EQ(log.count("INFO", "UpdateInstaller: downloaded " + std::to_string(package.size()) + " bytes"),
-              1);
-    EXPECT_EQ(log.count("INFO", "UpdateInstaller: handed off to OS installer"), 1);
+        // The old agent still runs: the shell waits for it.
+        ASSERT_TRUE(shellTools.waitUntilTheShellWaits()) << "the shell does not wait for the old agent";
+        EXPECT_TRUE(shellTools.agentRun().empty());
+        shellTools.endOldAgent();
+        ASSERT_TRUE(shellTools.waitForAgent()) << "the agent was not started again";
+        EXPECT_EQ(shellTools.agentRun(), (std::vector<std::string>{"--silent", "old-ended"}));
+        EXPECT_FALSE(std::filesystem::exists(saved));
+        if (c.pkexecExit == 0) {
+            EXPECT_EQ(shellTools.aptGetRun(), std::vector<std::string>(pkexec.begin() + 1, pkexec.end()));
+            EXPECT_TRUE(shellTools.packageSeen() == package) << "apt-get did not get the whole package";
+        } else {
+            EXPECT_TRUE(shellTools.aptGetRun().empty());
+        }
+
+        ASSERT_EQ(progress.size(), 2);
+        EXPECT_EQ(progress.at(0), (QList<QVariant>{0LL, 0LL}));
+        EXPECT_EQ(progress.at(1), (QList<QVariant>{100LL, 100LL}));
+        EXPECT_EQ(log.count("INFO", "UpdateInstaller: downloading https://cloud.vezorodar.bg/downloads/"), 1);
+        EXPECT_EQ(
+            log.count("INFO", "UpdateInstaller: downloaded " + std::to_string(package.size()) + " bytes"), 1);
+        EXPECT_EQ(log.count("INFO", "UpdateInstaller: handed off to OS installer"), 1);
+    }
 }
 
-// An error page is not a package: nothing is saved or handed on, and the
+struct RefusalCase {
+    const char* name;
+    std::string url;
+    QString reason;
+};
+
+// The package is installed as root: whatever does not come whole over
+// verified https as a Debian package is refused before it can be installed,
+// leaves no file, and leaves the agent running (no launched). Nothing
+// reaches a host over another protocol.
+TEST_F(UpdateInstallerTest, RefusalsSayWhyAndLeaveNothingBehind) {
+    auto plain = TestServer::plain();
+    plain->start();
+    plain->on("GET", "/vezorodar.deb", Reply::text(200, debianPackage(1000)));
+    const SilentListener gopherHost;
+    agency_->cloud().on("GET", "/downloads/to-http.deb", Reply::redirect(plain->url("/vezorodar.deb")));
+    agency_->cloud().on("GET", "/downloads/to-gopher.deb",
+                        Reply::redirect("gopher://127.0.0.1:" + std::to_string(gopherHost.port()) + "/_x"));
+    cloud().setDownload("archive.zip.deb", std::string("PK\x03\x04", 4) + std::string(5000, 'z'));
+    cloud().setDownload("tiny.deb", "package");
+    cloud().setDownload("other-archive.deb", archiveHead("control.tar.xz") + std::string(5000, 'c'));
+    cloud().setDownload("large.deb", debianPackage(3 * 1024 * 1024));
+    const std::string gopherUrl = "gopher://127.0.0.1:" + std::to_string(gopherHost.port()) + "/_x";
+
+    const std::vector<RefusalCase> cases = {
+        {"plain http", plain->url("/vezorodar.deb"), kHttpsOnly},
+        {"plain http in capitals", "HTTP://127.0.0.1:" + std::to_string(plain->port()) + "/vezorodar.deb",
+         kHttpsOnly},
+        {"gopher", gopherUrl, kHttpsOnly},
+        {"a local file", "file://" + tools.sub("bin/pkexec"), kHttpsOnly},
+        {"a redirect to http", CloudRoutes::downloadUrl("to-http.deb"), kHttpsOnly},
+        {"a redirect to gopher", CloudRoutes::downloadUrl("to-gopher.deb"), kHttpsOnly},
+        {"a zip archive", CloudRoutes::downloadUrl("archive.zip.deb"), kNotDebian},
+        {"a few bytes", CloudRoutes::downloadUrl("tiny.deb"), kNotDebian},
+        {"another ar archive", CloudRoutes::downloadUrl("other-archive.deb"), kNotDebian},
+        {"over the limit", CloudRoutes::downloadUrl("large.deb"),
+         QStringLiteral("Инсталаторът е твърде голям (над 2 MiB). Изтеглянето е прекъснато.")},
+    };
+    UpdateInstaller installer(standIns.restart());
+    installer.setMaxPackageBytes(2 * 1024 * 1024);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        plain->clearRequests();
+        EXPECT_EQ(install(installer, c.url), c.reason);
+        EXPECT_TRUE(savedFiles().empty());
+        EXPECT_TRUE(plain->requests().empty());
+        EXPECT_FALSE(gopherHost.connected());
+        EXPECT_TRUE(standIns.pkexecRun().empty());
+    }
+    // The installer is free again for a good package.
+    cloud().setDownload("good.deb", debianPackage(1000));
+    EXPECT_EQ(install(installer, CloudRoutes::downloadUrl("good.deb")), QString());
+    EXPECT_TRUE(standIns.awaitRestarts(1)) << "the installing shell did not end";
+}
+
+// Proc's peak resident size of this process, in bytes.
+std::int64_t peakResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stoll(line.substr(6)) * 1024;
+        }
+    }
+    return -1;
+}
+
+// The package is written as it arrives: downloading one several times
+// larger than the margin leaves the process's peak memory within it.
+TEST_F(UpdateInstallerTest, ALargePackageIsNeverHeldInMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer keeps freed memory resident: the peak says nothing here";
+#endif
+    constexpr std::size_t kPackage = 32 * 1024 * 1024;
+    constexpr std::int64_t kMargin = 8 * 1024 * 1024;
+    const std::string head = debianPackage(0);
+    agency_->cloud().on("GET", "/downloads/large-streamed.deb", Reply::streamed(200, head, kPackage, 'p'));
+    UpdateInstaller installer(standIns.restart());
+    installer.setMaxPackageBytes(64 * 1024 * 1024);
+    // Warm up the connection and the buffers with a small package first.
+    cloud().setDownload("small.deb", debianPackage(1000));
+    ASSERT_EQ(install(installer, CloudRoutes::downloadUrl("small.deb")), QString());
+
+    // Writing 5 to clear_refs starts the peak anew from the present size.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const std::int64_t before = peakResidentBytes();
+    ASSERT_GT(before, 0);
+    LogCapture log;
+    ASSERT_EQ(install(installer, CloudRoutes::downloadUrl("large-streamed.deb")), QString());
+    const std::int64_t growth = peakResidentBytes() - before;
+    EXPECT_LT(growth, kMargin) << "the peak grew by " << growth << " bytes for a package of " << kPackage;
+    EXPECT_EQ(log.count("INFO", "UpdateInstaller: downloaded " + std::to_string(kPackage) + " bytes"), 1);
+    EXPECT_TRUE(standIns.awaitRestarts(2)) << "the installing shells did not end";
+}
+
+// An error page is not a package: nothing is saved or installed, and the
 // banner can try again.
 TEST_F(UpdateInstallerTest, AnErrorStatusIsAFailureAndNothingIsHandedOff) {
-    UpdateInstaller installer;
+    UpdateInstaller installer(standIns.restart());
     EXPECT_EQ(install(installer, CloudRoutes::downloadUrl("missing.deb")),
               "Грешка при изтегляне на инсталатора (HTTP 404).");
-    EXPECT_TRUE(opener.opened.empty());
+    EXPECT_TRUE(standIns.pkexecRun().empty());
     EXPECT_TRUE(savedFiles().empty());
 
     agency_->cloud().on("GET", "/downloads/broken.deb", Reply::text(500, "<html>oops</html>"));
@@ -172,13 +337,13 @@ TEST_F(UpdateInstallerTest, AnErrorStatusIsAFailureAndNothingIsHandedOff) {
               "Грешка при изтегляне на инсталатора (HTTP 500).");
 
     // Retried once the package is there.
-    cloud().setDownload("missing.deb", "package");
+    cloud().setDownload("missing.deb", debianPackage(1000));
     EXPECT_EQ(install(installer, CloudRoutes::downloadUrl("missing.deb")), QString());
-    EXPECT_EQ(opener.opened.size(), 1u);
+    EXPECT_TRUE(standIns.awaitRestarts(1)) << "the installing shell did not end";
 }
 
 TEST_F(UpdateInstallerTest, EmptyAndFailedTransfersAndUnwritableFolders) {
-    UpdateInstaller installer;
+    UpdateInstaller installer(standIns.restart());
     QSignalSpy failed(&installer, &UpdateInstaller::failed);
     installer.start(QString());
     ASSERT_EQ(failed.size(), 1);
@@ -194,7 +359,7 @@ TEST_F(UpdateInstallerTest, EmptyAndFailedTransfersAndUnwritableFolders) {
     // saved anywhere else.
     std::ofstream(temp.sub("file")) << "x";
     const ScopedEnv blocked("TMPDIR", temp.sub("file/tmp"));
-    cloud().setDownload("ok.deb", "package");
+    cloud().setDownload("ok.deb", debianPackage(1000));
     agency_->cloud().clearRequests();
     QSignalSpy progress(&installer, &UpdateInstaller::progress);
     failed.clear();
@@ -203,16 +368,33 @@ TEST_F(UpdateInstallerTest, EmptyAndFailedTransfersAndUnwritableFolders) {
     EXPECT_EQ(failed.at(0).at(0).toString(), "Не може да се запази инсталатора: No such file or directory");
     EXPECT_TRUE(progress.isEmpty());
     EXPECT_TRUE(agency_->cloud().requests().empty());
-    EXPECT_TRUE(opener.opened.empty());
+    EXPECT_TRUE(standIns.pkexecRun().empty());
     EXPECT_EQ(savedFiles(), std::vector<std::string>{"file"});
+}
+
+// Without the password prompt nothing can install the package: it stays,
+// and the failure names where.
+TEST_F(UpdateInstallerTest, WithoutThePasswordPromptThePackageStaysWhereTheFailureSays) {
+    std::filesystem::remove(standIns.bin() + "/pkexec");
+    const ScopedEnv onlyStandIns("PATH", standIns.bin());
+    cloud().setDownload("v.deb", debianPackage(1000));
+    UpdateInstaller installer(standIns.restart());
+    LogCapture log;
+    const QString reason = install(installer, CloudRoutes::downloadUrl("v.deb"));
+    const auto files = savedFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(reason, "Не може да се стартира инсталатора. Файлът е изтеглен в: " +
+                          QString::fromStdString(temp.sub(files[0])));
+    EXPECT_EQ(log.count("WARN", "UpdateInstaller: pkexec not found"), 1);
 }
 
 // A second start while one download runs is refused; destroying the
 // installer cancels the download: no file, no hand-off, and it does not wait
 // for the stalled server.
 TEST_F(UpdateInstallerTest, ACancelledDownloadLeavesNoFile) {
-    agency_->cloud().on("GET", "/downloads/slow.deb", Reply::text(200, "late package").after(300s));
-    auto installer = std::make_unique<UpdateInstaller>();
+    agency_->cloud().on("GET", "/downloads/slow.deb",
+                        Reply::streamed(200, debianPackage(0), 100000, 'p').after(300s));
+    auto installer = std::make_unique<UpdateInstaller>(standIns.restart());
     QSignalSpy failed(installer.get(), &UpdateInstaller::failed);
     installer->start(QString::fromStdString(CloudRoutes::downloadUrl("slow.deb")));
     ASSERT_TRUE(pollUntil([&] { return !agency_->cloud().requestsTo("/downloads/slow.deb").empty(); },
@@ -225,11 +407,9 @@ TEST_F(UpdateInstallerTest, ACancelledDownloadLeavesNoFile) {
     installer.reset();
     QCoreApplication::processEvents();
     EXPECT_TRUE(savedFiles().empty());
-    EXPECT_TRUE(opener.opened.empty());
+    EXPECT_TRUE(standIns.pkexecRun().empty());
     EXPECT_EQ(agency_->cloud().requestsTo("/downloads/other.deb").size(), 0u);
 }
 
 }  // namespace
 }  // namespace velk::test
-
-#include "UpdateInstallerTest.moc"

@@ -149,8 +149,10 @@ TEST_F(VatJavaOperationsTest, ValidationWithoutJavaBridgeOrLogin) {
         EXPECT_EQ(typed["status"], "java_missing");
         ASSERT_EQ(result_.rows.size(), 1u);
         EXPECT_EQ(result_.rows[0][0], "java");
-        EXPECT_THAT(result_.rows[0][1], HasSubstr("За валидация на ДДС файлове е нужна Java"));
-        EXPECT_THAT(result_.rows[0][1], HasSubstr(kOpenJdk11InstallerUrl));
+        EXPECT_EQ(result_.rows[0][1],
+                  "За валидация на ДДС файлове е нужна Java (Java 11 или по-нова). Инсталирайте пакета "
+                  "default-jre (sudo apt install default-jre). След инсталацията рестартирайте ВЕЛК агента и "
+                  "опитайте отново.");
         EXPECT_EQ(loginRequests(), 0u);
     }
 
@@ -235,9 +237,10 @@ TEST_F(VatJavaOperationsTest, ReturnStopsBeforeJavaAndThePortal) {
         const ScopedJavaFinder noJava([] { return std::nullopt; });
         test::LogCapture log;
         result = file(folder);
-        EXPECT_THAT(result.errorMessage, HasSubstr("За подаване на ДДС декларация е нужна Java"));
-        EXPECT_THAT(result.errorMessage,
-                    HasSubstr(" След инсталацията рестартирайте ВЕЛК агента и опитайте отново."));
+        EXPECT_EQ(result.errorMessage,
+                  "За подаване на ДДС декларация е нужна Java (Java 11 или по-нова). Инсталирайте пакета "
+                  "default-jre (sudo apt install default-jre). След инсталацията рестартирайте ВЕЛК агента и "
+                  "опитайте отново.");
         EXPECT_EQ(log.count("WARN", "VAT submit: Java not found on system"), 1);
     }
     EXPECT_EQ(loginRequests(), 0u);
@@ -328,20 +331,47 @@ TEST_F(VatJavaOperationsTest, AnEarlierFilingOfThePeriodIsNeverTakenForTheNewOne
     }
 }
 
-TEST_F(VatJavaOperationsTest, AFailedResultsPageAfterTheFilingLeavesItUnconfirmed) {
-    int reads = 0;
-    portal_.on("GET", kPagePath, [&reads](const test::RecordedRequest&) {
-        Reply reply = ++reads == 1 ? Reply::text(200, "<html><table></table></html>")
-                                   : Reply::text(500, "<html>Грешка</html>");
-        reply.contentType = "text/html; charset=utf-8";
-        return reply;
-    });
-    test::LogCapture log;
-    const SubmissionResult result = file(returnFolder());
-    EXPECT_FALSE(result.success);
-    EXPECT_EQ(result.errorMessage, kNotConfirmed);
-    EXPECT_TRUE(result.rawBody.empty());
-    EXPECT_EQ(log.count("WARN", "VAT submit: results page fetch failed — HTTP 500"), 1);
+// The filing went through, but the results page read after it names no
+// document for it: a failed page, or a new row whose document id is "0".
+TEST_F(VatJavaOperationsTest, AResultsPageWithoutTheFilingsDocumentLeavesItUnconfirmed) {
+    const std::string zeroRow =
+        "<tr class=\"row\" onmouseover=\"hl(this)\"><td>0</td><td>25-1001/14.04.2025 10:30</td>"
+        "<td>Март 2025</td><td></td><td></td><td>електронно</td><td>Иван Петров</td><td></td>"
+        "<td><a href=\"download?ipsystem_id=9&amp;ipendpoint_id=1&amp;ipdoc_id=0\">DEKLAR.TXT</a></td></tr>";
+    struct Case {
+        std::string name;
+        Reply afterFiling;
+        std::string incomeNumber;
+        std::string submissionDate;
+        std::string warning;  // "" for none expected
+    };
+    const std::vector<Case> cases = {
+        {"HTTP 500", Reply::text(500, "<html>Грешка</html>"), "", "",
+         "VAT submit: results page fetch failed — HTTP 500"},
+        {"document id 0", Reply::text(200, "<html><table>" + zeroRow + "</table></html>"), "25-1001",
+         "14.04.2025 10:30", ""},
+    };
+    const std::string folder = returnFolder();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int reads = 0;
+        portal_.on("GET", kPagePath, [&reads, &c](const test::RecordedRequest&) {
+            Reply reply = ++reads == 1 ? Reply::text(200, "<html><table></table></html>") : c.afterFiling;
+            reply.contentType = "text/html; charset=utf-8";
+            return reply;
+        });
+        test::LogCapture log;
+        const SubmissionResult result = file(folder);
+        EXPECT_FALSE(result.success);
+        EXPECT_EQ(result.errorMessage, kNotConfirmed);
+        EXPECT_EQ(result.incomeNumber, c.incomeNumber);
+        EXPECT_EQ(result.submissionDate, c.submissionDate);
+        EXPECT_EQ(result.rawBody.empty(), c.afterFiling.status != 200);
+        EXPECT_EQ(reads, 2);
+        if (!c.warning.empty()) {
+            EXPECT_EQ(log.count("WARN", c.warning), 1);
+        }
+    }
 }
 
 TEST_F(VatJavaOperationsTest, TheClientsAndTheValidatorsErrorsEndTheReturn) {

@@ -100,35 +100,6 @@ TEST_F(VatPortalInquiriesTest, PagesAreReadByTheirCharset) {
     }
 }
 
-TEST_F(VatPortalInquiriesTest, ParametersAndSessionFailures) {
-    const std::string required = "eik / year / month са задължителни";
-    const std::string invalid = "Невалидни year / month";
-    struct Case {
-        ParamMap params;
-        std::string error;  // "<session>": the session's last error
-    };
-    const std::vector<Case> cases = {
-        {{{"year", "2024"}, {"month", "3"}}, required},
-        {{{"eik", kCompanyEik}, {"year", "2024"}, {"month", ""}}, required},
-        {{{"eik", kCompanyEik}, {"year", "2024"}, {"month", "x"}}, invalid},
-        {{{"eik", kCompanyEik}, {"year", "2024"}, {"month", "0"}}, invalid},
-        {{{"eik", kCompanyEik}, {"year", "-5"}, {"month", "3"}}, invalid},
-        {{{"eik", "999999999"}, {"year", "2024"}, {"month", "3"}}, "<session>"},
-    };
-    for (const operations::IInquiry* inquiry :
-         std::vector<const operations::IInquiry*>{&portalFiles_, &monthly_}) {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(inquiry->typeId() + " " + testing::PrintToString(c.params));
-            const json typed = run(*inquiry, c.params);
-            EXPECT_EQ(typed["status"], "error");
-            EXPECT_EQ(typed["error"], c.error == "<session>" ? json(session_.lastError()) : json(c.error));
-            EXPECT_TRUE(result_.rows.empty());
-            EXPECT_TRUE(result_.rawBody.empty());
-        }
-    }
-    EXPECT_TRUE(portal_.requestsTo(kPagePath).empty());
-}
-
 TEST_F(VatPortalInquiriesTest, MonthlyFilesParseEveryFilingOfTheMonth) {
     const json typed = monthly("2024", "3");
     EXPECT_EQ(typed["status"], "ok") << typed.dump();

@@ -1,10 +1,9 @@
 #include "features/common/FolderScan.h"
 
-#include <fstream>
-#include <iterator>
 #include <utility>
 
 #include "common/TextUtils.h"
+#include "platform/RegularFile.h"
 
 #include "operations/SchemaFields.h"
 
@@ -45,13 +44,17 @@ operations::ResultSchema formFilesScanResultSchema(std::string schemaName, std::
                         "Текст на грешката когато status=error."))};
 }
 
-std::string readCp1251FileAsUtf8(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return {};
+std::optional<std::string> readCp1251FileAsUtf8(const std::filesystem::path& path) {
+    std::string bytes;
+    switch (platform::readWholeRegularFile(path, bytes)) {
+        case platform::WholeFileStatus::Read:
+            return cp1251ToUtf8(bytes);
+        case platform::WholeFileStatus::TooLarge:
+            return std::nullopt;
+        case platform::WholeFileStatus::Unreadable:
+            break;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return cp1251ToUtf8(bytes);
+    return std::string();
 }
 
 bool hasTxtExtension(const std::filesystem::path& path) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,9 @@ operations::ResultSchema formFilesScanResultSchema(std::string schemaName, std::
                                                    std::string filesDescription);
 
 // The whole file read as windows-1251 and given as UTF-8; the empty text when
-// it cannot be opened.
-std::string readCp1251FileAsUtf8(const std::filesystem::path& path);
+// it is no regular file or cannot be read, nothing when it is larger than
+// what is read whole (platform::kMaxWholeFileBytes).
+std::optional<std::string> readCp1251FileAsUtf8(const std::filesystem::path& path);
 
 // Whether the file name's extension is exactly ".TXT" or ".txt", compared
 // byte for byte (".Txt" is not); a name whose only dot leads has none.

@@ -1,9 +1,9 @@
 #include "features/common/FormFileHeaders.h"
 
-#include <fstream>
 #include <limits>
 
 #include "common/TextUtils.h"
+#include "platform/RegularFile.h"
 
 namespace velk::core::features {
 
@@ -33,22 +33,27 @@ bool isIdentifier(std::string_view text) {
 }  // namespace
 
 std::optional<std::string> readFirstLine(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    platform::RegularFile file(path);
+    if (!file.isOpen()) {
         return std::nullopt;
     }
     std::string line;
     bool anyByte = false;
-    char c = 0;
-    while (in.get(c)) {
-        anyByte = true;
-        if (c == '\n') {
+    char chunk[4096];
+    for (bool lineEnded = false; !lineEnded;) {
+        const std::optional<std::size_t> got = file.read(chunk, sizeof chunk);
+        if (!got || *got == 0) {
             break;
         }
-        if (line.size() == kMaxHeaderLineBytes) {
+        anyByte = true;
+        const std::string_view bytes(chunk, *got);
+        const std::size_t lf = bytes.find('\n');
+        lineEnded = lf != std::string_view::npos;
+        const std::string_view part = bytes.substr(0, lf);
+        if (line.size() + part.size() > kMaxHeaderLineBytes) {
             return std::nullopt;
         }
-        line.push_back(c);
+        line.append(part);
     }
     if (!anyByte) {
         return std::nullopt;

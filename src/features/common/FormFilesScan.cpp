@@ -1,12 +1,14 @@
 #include "features/common/FormFilesScan.h"
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "common/Logger.h"
 #include "common/TextUtils.h"
 #include "features/common/FolderScan.h"
 #include "features/common/FolderWalk.h"
+#include "features/common/InputChecks.h"
 
 namespace velk::core::features {
 
@@ -26,6 +28,17 @@ struct ScanState {
     InquiryResult& result;
     std::int64_t scanned = 0;
     std::int64_t matched = 0;
+    // The first matching file too large to be returned: the scan goes on,
+    // but its answer lacks that file.
+    std::string fileError;
+
+    void noteTooLarge(const std::string& pathText) {
+        const std::string error = tooLargeFileMessage(pathText);
+        logLine(LogLevel::Warn, logPrefix + ": " + loggableText(error));
+        if (fileError.empty()) {
+            fileError = error;
+        }
+    }
 
     void skipNotUtf8(const fs::path& path) const {
         logLine(LogLevel::Warn,
@@ -67,8 +80,12 @@ struct ScanState {
         }
         if (header && header->year == year && header->month == month) {
             ++matched;
-            result.rows.push_back(
-                {path.filename().string(), pathText, header->eik, readCp1251FileAsUtf8(path)});
+            std::optional<std::string> content = readCp1251FileAsUtf8(path);
+            if (!content) {
+                noteTooLarge(pathText);
+                return true;
+            }
+            result.rows.push_back({path.filename().string(), pathText, header->eik, std::move(*content)});
         }
         return true;
     }
@@ -91,7 +108,7 @@ InquiryResult FormFilesScan::run(const ParamMap& params) const {
         return finishScanResult(result, 0, 0, "error", "rootFolder, year, month са задължителни");
     }
 
-    ScanState state{logPrefix_, reader_, year, month, result};
+    ScanState state{logPrefix_, reader_, year, month, result, 0, 0, {}};
     try {
         const fs::path root(rootFolder);
         // A root whose status cannot be read is reported like a failed walk
@@ -108,6 +125,9 @@ InquiryResult FormFilesScan::run(const ParamMap& params) const {
         if (!walkError.empty()) {
             logLine(LogLevel::Warn, logPrefix_ + ": iter error: " + walkError);
             return finishScanResult(result, state.scanned, state.matched, "error", walkError);
+        }
+        if (!state.fileError.empty()) {
+            return finishScanResult(result, state.scanned, state.matched, "error", state.fileError);
         }
     } catch (const std::exception& e) {
         const std::string text = toValidUtf8(e.what());

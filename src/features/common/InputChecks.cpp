@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/RegularFile.h"
+
 namespace velk::core::features {
 
 namespace {
@@ -23,6 +25,10 @@ operations::InputCheck requireRegularFile(const std::string& path) {
 
 operations::InputCheck requireExistingPath(const std::string& path) {
     return checked(!path.empty() && std::filesystem::exists(path), path);
+}
+
+std::string tooLargeFileMessage(const std::string& path) {
+    return "Файлът е по-голям от " + std::to_string(platform::kMaxWholeFileMiB) + " MiB: " + path;
 }
 
 }  // namespace velk::core::features

@@ -14,4 +14,8 @@ operations::InputCheck requireRegularFile(const std::string& path);
 // "not found" is thrown as std::filesystem::filesystem_error.
 operations::InputCheck requireExistingPath(const std::string& path);
 
+// The message for a file larger than what is read whole
+// (platform::kMaxWholeFileBytes).
+std::string tooLargeFileMessage(const std::string& path);
+
 }  // namespace velk::core::features

@@ -26,7 +26,7 @@ void markFailed(operations::InquiryResult& result, const std::string& message) {
 
 void markParseFailure(operations::InquiryResult& result, std::string_view className,
                       const std::exception& e) {
-    logLine(LogLevel::Warn, std::string(className) + " parse: " + e.what());
+    logLine(LogLevel::Warn, std::string(className) + " parse: " + escapeControlBytes(e.what()));
     // The parser quotes what it read, which need not be UTF-8.
     markFailed(result, toValidUtf8(std::string("Parse грешка: ") + e.what()));
 }

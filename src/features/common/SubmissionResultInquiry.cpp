@@ -2,6 +2,7 @@
 
 #include "common/AgencyEndpoints.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "features/common/CommonParams.h"
 #include "infrastructure/http/ResponseText.h"
 #include "infrastructure/portal/NapSession.h"
@@ -61,8 +62,8 @@ InquiryResult SubmissionResultInquiry::run(infra::portal::NapSession* session, c
     const std::optional<ServiceLink> link = session->prepareFor(*this, eik, 0);
     if (!link) {
         if (!session->lastError().empty()) {
-            logLine(LogLevel::Warn,
-                    "SubmissionResultInquiry[" + typeId() + "]: portal prep failed: " + session->lastError());
+            logLine(LogLevel::Warn, "SubmissionResultInquiry[" + typeId() +
+                                        "]: portal prep failed: " + escapeControlBytes(session->lastError()));
             return errorResult(result, session->lastError());
         }
         return errorResult(result, "Не е намерена резултатна услуга в портала за тази декларация.");

@@ -41,7 +41,12 @@ bool loadFile(const std::string& path, HeaderReader reader, const std::string& h
         message = headerFailure + path;
         return false;
     }
-    std::optional<std::vector<std::uint8_t>> content = infra::portal::readDeclarationFile(path);
+    bool tooLarge = false;
+    std::optional<std::vector<std::uint8_t>> content = infra::portal::readDeclarationFile(path, &tooLarge);
+    if (tooLarge) {
+        message = tooLargeFileMessage(path);
+        return false;
+    }
     if (!content || content->empty()) {
         message = "Файлът е празен или нечетим: " + path;
         return false;
@@ -177,7 +182,7 @@ operations::SubmissionResult Dec16Declaration::submit(infra::portal::NapSession*
         line += " dec6Records=" + std::to_string(d6.records);
         files.push_back({d6Path, code(DocumentType::Dec6), d6.records, std::move(d6.content)});
     }
-    logLine(LogLevel::Info, line);
+    logLine(LogLevel::Info, escapeControlBytes(line));
 
     ParamMap passed = params;
     if (eikParam.empty()) {

@@ -170,7 +170,8 @@ operations::InquiryResult DueAmountsInquiry::run(infra::portal::NapSession* sess
     const YearChoice year = chooseYear(params);
 
     if (!session->prepareFor(*this, eik, 0) && !session->lastError().empty()) {
-        logLine(LogLevel::Warn, "DueAmountsInquiry: portal prep failed: " + session->lastError());
+        logLine(LogLevel::Warn,
+                "DueAmountsInquiry: portal prep failed: " + escapeControlBytes(session->lastError()));
         markFailed(result, session->lastError());
         return result;
     }

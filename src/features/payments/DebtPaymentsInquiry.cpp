@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "features/common/CommonParams.h"
 #include "features/common/DebtPaymentsPortal.h"
 #include "features/common/PortalInquiryOutcome.h"
@@ -95,7 +96,8 @@ operations::InquiryResult DebtPaymentsInquiry::run(infra::portal::NapSession* se
     }
 
     if (!session->prepareFor(*this, eik, 0) && !session->lastError().empty()) {
-        logLine(LogLevel::Warn, "DebtPaymentsInquiry: portal prep failed: " + session->lastError());
+        logLine(LogLevel::Warn,
+                "DebtPaymentsInquiry: portal prep failed: " + escapeControlBytes(session->lastError()));
         markFailed(result, session->lastError());
         return result;
     }

@@ -6,6 +6,7 @@
 
 #include "common/JsonUtils.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "features/common/DebtPaymentsPortal.h"
 #include "features/common/PortalInquiryOutcome.h"
 #include "features/common/PortalJsonFields.h"
@@ -81,8 +82,8 @@ std::optional<std::string> taxpayerIdentifier(infra::portal::NapSession& session
         markFailed(result, "Няма налични задължени лица в сесията.");
         return std::nullopt;
     }
-    logLine(LogLevel::Info,
-            "DebtPaymentsTypesInquiry: auto-selecting first taxpayer " + taxpayers.front().name);
+    logLine(LogLevel::Info, "DebtPaymentsTypesInquiry: auto-selecting first taxpayer " +
+                                escapeControlBytes(taxpayers.front().name));
     return taxpayers.front().pin;
 }
 
@@ -140,8 +141,9 @@ operations::InquiryResult DebtPaymentsTypesInquiry::run(infra::portal::NapSessio
     }
     // The table is global: it may answer even when the service cannot be selected.
     if (!session->prepareFor(*this, *identifier, 0)) {
-        logLine(LogLevel::Warn, "DebtPaymentsTypesInquiry: prepareFor: " + session->lastError() +
-                                    " — continuing, /types may still work.");
+        logLine(LogLevel::Warn,
+                "DebtPaymentsTypesInquiry: prepareFor: " + escapeControlBytes(session->lastError()) +
+                    " — continuing, /types may still work.");
     }
 
     const std::string url = debtPaymentTypesUrl();

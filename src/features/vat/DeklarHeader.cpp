@@ -27,6 +27,12 @@ std::string_view withoutBgPrefix(std::string_view id) {
     return id;
 }
 
+// 9 or 13 characters (a company's identifier), or 10 (the personal number of
+// a natural person registered for VAT).
+bool hasIdentifierLength(std::string_view id) {
+    return id.size() == 9 || id.size() == 10 || id.size() == 13;
+}
+
 bool validPeriod(std::int32_t year, std::int32_t month) {
     return year >= 2000 && year <= 2100 && month >= 1 && month <= 12;
 }
@@ -46,7 +52,7 @@ std::optional<DeklarHeader> fixedWidthHeader(std::string_view line) {
     const std::string vatNumber = fixedField(line, 0, 15);
     const std::string_view id = withoutBgPrefix(vatNumber);
     const std::string period = fixedField(line, 65, 6);
-    if ((id.size() != 9 && id.size() != 13) || !allDigits(id) || period.size() != 6 || !allDigits(period)) {
+    if (!hasIdentifierLength(id) || !allDigits(id) || period.size() != 6 || !allDigits(period)) {
         return std::nullopt;
     }
     DeklarHeader header;
@@ -64,7 +70,7 @@ DeklarHeader tokenHeader(std::string_view line) {
         return {};
     }
     const std::string_view id = withoutBgPrefix(tokens[0]);
-    if (id.size() != 9 && id.size() != 13) {
+    if (!hasIdentifierLength(id)) {
         return {};
     }
     DeklarHeader header;

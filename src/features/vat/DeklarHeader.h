@@ -18,8 +18,8 @@ struct DeklarHeader {
 };
 
 // Reads the first line of a file named DEKLAR.TXT (any ASCII case). The
-// fixed-width layout is tried first: the VAT number in bytes 0..14 (9 or 13
-// digits after an optional "BG") and the period YYYYMM in bytes 65..70. A
+// fixed-width layout is tried first: the VAT number in bytes 0..14 (9, 10 or
+// 13 digits after an optional "BG") and the period YYYYMM in bytes 65..70. A
 // line that does not fit it is read as tokens split at double blanks:
 // identifier, name, period.
 DeklarHeader readDeklarHeader(const std::filesystem::path& path);

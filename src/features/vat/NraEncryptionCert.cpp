@@ -6,8 +6,8 @@
 
 namespace velk::core::features::vat {
 
-// Filled by the deployment with the agency's current encryption certificate.
-const std::string_view kNraEncryptionCertBase64 = "";
+// kNraEncryptionCertBase64 is defined in the source that configuring writes
+// from VELK_NRA_ENCRYPTION_CERT (cmake/NraEncryptionCert.cmake).
 
 std::string nraEncryptionCertBase64() {
     const char* override = std::getenv("VELK_TEST_NRA_ENCRYPTION_CERT");

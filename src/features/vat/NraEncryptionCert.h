@@ -7,8 +7,9 @@ namespace velk::core::features::vat {
 
 // The agency's public X.509 certificate that its Java client encrypts a VAT
 // return for: the DER in standard base64 on one line, no PEM markers. The
-// deployment supplies it; while it is empty a filing stops before Java starts
-// and says so.
+// build supplies it (the CMake cache variable VELK_NRA_ENCRYPTION_CERT,
+// checked when configuring); while it is empty a filing stops before Java
+// starts and says so.
 extern const std::string_view kNraEncryptionCertBase64;
 
 // What a filing hands the Java client: kNraEncryptionCertBase64, or the value

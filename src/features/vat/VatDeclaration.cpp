@@ -35,10 +35,8 @@ constexpr const char* kNotConfirmed =
     "портала на НАП дали декларацията е приета.";
 
 std::string javaMissingMessage() {
-    return std::string(
-               "За подаване на ДДС декларация е нужна Java (Java 11 или по-нова). Изтеглете и "
-               "инсталирайте Microsoft OpenJDK 11 от: ") +
-           kOpenJdk11InstallerUrl + " След инсталацията рестартирайте ВЕЛК агента и опитайте отново.";
+    return std::string("За подаване на ДДС декларация е нужна Java (Java 11 или по-нова). ") +
+           kJavaPackageAdvice;
 }
 
 void logProgress(const std::string& prefix, const std::string& text) {
@@ -61,8 +59,8 @@ EarlierFilings readEarlierFilings(infra::portal::NapSession& session, const VatD
                                   const std::string& eik) {
     EarlierFilings earlier;
     if (!session.prepareFor(declaration, eik, 0)) {
-        logLine(LogLevel::Warn,
-                "VAT submit: results-context prepareFor before filing failed: " + session.lastError());
+        logLine(LogLevel::Warn, "VAT submit: results-context prepareFor before filing failed: " +
+                                    logText(session.lastError()));
         return earlier;
     }
     logLine(LogLevel::Info,
@@ -90,7 +88,8 @@ void confirmFromResultsPage(operations::SubmissionResult& result, infra::portal:
     const std::int32_t year = leadingInt(params, "year");
     const std::int32_t month = leadingInt(params, "month");
     if (!session.prepareFor(declaration, eik, 0)) {
-        logLine(LogLevel::Warn, "VAT submit: results-context prepareFor failed: " + session.lastError());
+        logLine(LogLevel::Warn,
+                "VAT submit: results-context prepareFor failed: " + logText(session.lastError()));
         return;
     }
     // So that the portal lists the new filing.

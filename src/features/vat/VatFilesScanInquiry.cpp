@@ -2,12 +2,15 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <utility>
 
 #include "common/Logger.h"
 #include "common/TextUtils.h"
 #include "features/common/FolderScan.h"
 #include "features/common/FolderWalk.h"
+#include "features/common/InputChecks.h"
 #include "features/vat/DeklarHeader.h"
 #include "features/vat/VatFeatureGroup.h"
 #include "operations/OperationRegistry.h"
@@ -35,6 +38,8 @@ struct VatScanState {
     // Why a matching folder could not be listed whole; the scan is then
     // incomplete.
     std::string listingError;
+    // The first file of a matching folder too large to be returned.
+    std::string fileError;
 
     // The folder's DEKLAR.TXT: the exact names first, then any ASCII case
     // with the extension ".TXT" or ".txt". Empty when there is none.
@@ -96,8 +101,17 @@ struct VatScanState {
                         "Vat: skipped a name that is not UTF-8: " + loggableText(path.string()));
                 continue;
             }
-            result.rows.push_back({path.filename().string(), path.string(), header.bulstat, folderText,
-                                   readCp1251FileAsUtf8(path)});
+            std::optional<std::string> content = readCp1251FileAsUtf8(path);
+            if (!content) {
+                const std::string error = tooLargeFileMessage(path.string());
+                logLine(LogLevel::Warn, "Vat: " + loggableText(error));
+                if (fileError.empty()) {
+                    fileError = error;
+                }
+                continue;
+            }
+            result.rows.push_back(
+                {path.filename().string(), path.string(), header.bulstat, folderText, std::move(*content)});
         }
         if (ec && listingError.empty()) {
             listingError = toValidUtf8(fs::filesystem_error("cannot list directory", folder, ec).what());
@@ -200,7 +214,7 @@ operations::InquiryResult VatFilesScanInquiry::run(infra::portal::NapSession* /*
         return finishScanResult(result, 0, 0, "error", "rootFolder, year, month са задължителни");
     }
 
-    VatScanState state{year, month, result, 0, 0, {}};
+    VatScanState state{year, month, result, 0, 0, {}, {}};
     try {
         const fs::path root(rootFolder);
         // A root whose status cannot be read is reported, not thrown at the engine.
@@ -211,21 +225,27 @@ operations::InquiryResult VatFilesScanInquiry::run(infra::portal::NapSession* /*
         logLine(LogLevel::Info, "VatFilesScanInquiry: scanning " + loggableText(rootFolder) + " for " +
                                     std::to_string(month) + "/" + std::to_string(year) +
                                     " (recursive=" + (recursive ? "true" : "false") + ")");
+        std::string walkError;
         if (recursive) {
-            const std::string walkError = walkFolder(
+            walkError = walkFolder(
                 root, true, [&state](const fs::directory_entry& entry) { return state.onEntry(entry); });
-            // A walk that stopped early has not seen every folder: what was
-            // found stays, but the scan is not reported as complete.
             if (!walkError.empty()) {
                 logLine(LogLevel::Warn, "Vat: iter error: " + walkError);
-                return finishScanResult(result, state.scanned, state.matched, "error", walkError);
             }
         }
-        // The root last, after everything below it.
+        // The root last, after everything below it, even when the walk
+        // stopped early.
         state.visit(root);
         if (!state.listingError.empty()) {
-            logLine(LogLevel::Warn, "Vat: iter error: " + state.listingError);
-            return finishScanResult(result, state.scanned, state.matched, "error", state.listingError);
+            logLine(LogLevel::Warn, "Vat: iter error: " + escapeControlBytes(state.listingError));
+        }
+        // A walk that stopped early has not seen every folder: what was found
+        // stays, but the scan is not reported as complete; nor is one that
+        // left out a file too large to return.
+        for (const std::string* error : {&walkError, &state.listingError, &state.fileError}) {
+            if (!error->empty()) {
+                return finishScanResult(result, state.scanned, state.matched, "error", *error);
+            }
         }
     } catch (const std::exception& e) {
         const std::string text = toValidUtf8(e.what());

@@ -7,10 +7,11 @@
 
 namespace velk::core::features::vat {
 
-// The Microsoft OpenJDK 11 installer (64-bit Windows) that the VAT
-// operations name when no Java runtime is found.
-inline constexpr const char* kOpenJdk11InstallerUrl =
-    "https://aka.ms/download-jdk/microsoft-jdk-11.0.25-windows-x64.msi";
+// What the VAT operations tell the user to do when no Java runtime is found:
+// the distribution's own Java package.
+inline constexpr const char* kJavaPackageAdvice =
+    "Инсталирайте пакета default-jre (sudo apt install default-jre). "
+    "След инсталацията рестартирайте ВЕЛК агента и опитайте отново.";
 
 // The Java search the VAT operations make before any portal work: findJava,
 // unless a ScopedJavaFinder replaces it.

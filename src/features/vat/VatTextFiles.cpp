@@ -2,10 +2,10 @@
 
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "common/TextUtils.h"
+#include "platform/RegularFile.h"
 
 namespace velk::core::features::vat {
 
@@ -123,21 +123,9 @@ std::vector<std::string> splitFixedFields(std::string_view line, std::size_t off
 }
 
 std::optional<std::string> readFileBytes(const std::string& path) {
-    std::ifstream in(fs::path(path), std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
     std::string bytes;
-    std::array<char, 64 * 1024> buffer{};
-    while (in) {
-        in.read(buffer.data(), buffer.size());
-        const auto got = static_cast<std::size_t>(in.gcount());
-        if (bytes.size() + got > kMaxVatFileBytes) {
-            return std::nullopt;
-        }
-        bytes.append(buffer.data(), got);
-    }
-    if (in.bad()) {
+    if (platform::readWholeRegularFile(fs::path(path), bytes, kMaxVatFileBytes) !=
+        platform::WholeFileStatus::Read) {
         return std::nullopt;
     }
     return bytes;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/JsonUtils.h"
+#include "platform/RegularFile.h"
 
 namespace velk::core::features::vat {
 
@@ -21,7 +22,7 @@ namespace velk::core::features::vat {
 // file without line ends must not become one huge list of fields.
 inline constexpr std::size_t kMaxVatLineBytes = 64 * 1024;
 // A file larger than this is not read.
-inline constexpr std::size_t kMaxVatFileBytes = 256 * 1024 * 1024;
+inline constexpr std::size_t kMaxVatFileBytes = platform::kMaxWholeFileBytes;
 
 // Lines ended by LF, one CR before the LF removed; a last line without LF
 // counts, a final LF adds no empty line. Views into bytes, each at most
@@ -36,8 +37,8 @@ std::string fixedField(std::string_view line, std::size_t offset, std::size_t wi
 // the first blank field, whichever comes first.
 std::vector<std::string> splitFixedFields(std::string_view line, std::size_t offset, std::size_t width);
 
-// The whole file; nothing when it cannot be read or is larger than
-// kMaxVatFileBytes.
+// The whole file; nothing when it is no regular file (a FIFO is never waited
+// on), cannot be read or is larger than kMaxVatFileBytes.
 std::optional<std::string> readFileBytes(const std::string& path);
 
 // The full path of the regular file of the folder with this name in any ASCII

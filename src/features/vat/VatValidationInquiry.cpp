@@ -30,10 +30,8 @@ bool pathExists(const std::string& path) {
 }
 
 std::string javaMissingMessage() {
-    return std::string(
-               "За валидация на ДДС файлове е нужна Java (Java 11 или по-нова). Изтеглете и "
-               "инсталирайте Microsoft OpenJDK 11 от: ") +
-           kOpenJdk11InstallerUrl + " След инсталацията рестартирайте ВЕЛК агента.";
+    return std::string("За валидация на ДДС файлове е нужна Java (Java 11 или по-нова). ") +
+           kJavaPackageAdvice;
 }
 
 void logProgress(const std::string& prefix, const std::string& text) {

@@ -7,7 +7,7 @@
 #include "infrastructure/http/Pkcs11Engine.h"
 #include "infrastructure/http/Pkcs11KeyId.h"
 #include "infrastructure/signing/HexText.h"
-#include "platform/ProviderPinCache.h"
+#include "platform/PinPrompt.h"
 #include "platform/SecureWipe.h"
 #include "platform/StoreKey.h"
 
@@ -114,30 +114,28 @@ void ClientCertificate::configureStore(CURL* handle, const std::string& id) {
     curl_easy_setopt(handle, CURLOPT_SSLCERTTYPE, "P12");
 }
 
-void ClientCertificate::beforeTransfer(CURL* handle) {
+KeyPinRefusal ClientCertificate::beforeTransfer(CURL* handle) {
     if (!storeCertificate_ || !storeCertificate_->keyProvider->pinProtected) {
-        return;
+        return KeyPinRefusal::None;
     }
-    // The provider's PIN: the cached one, else the one its prompt is answered
-    // with once the key has accepted it (unlocking caches it).
-    std::optional<std::string> pin = platform::ProviderPinCache::lookup(storeId_);
-    if (!pin) {
-        std::uint32_t status = 0;
-        if (std::optional<platform::StoreKey> key = platform::StoreKey::acquire(*storeCertificate_, status)) {
-            EVP_PKEY* unlocked = nullptr;
-            if (key->privateKey(unlocked) == platform::kStatusOk) {
-                pin = platform::ProviderPinCache::lookup(storeId_);
-            }
-        }
+    // The provider's PIN, checked against the key: the cached one, else the
+    // one its prompt is answered with (unlocking caches it).
+    std::uint32_t status = 0;
+    if (std::optional<platform::StoreKey> key = platform::StoreKey::acquire(*storeCertificate_, status)) {
+        status = key->unlockedPin(keyPassword_);
     }
-    platform::secureWipe(keyPassword_);
-    if (pin) {
-        keyPassword_.assign(*pin);
-        platform::secureWipe(*pin);
-    }
-    // Without a PIN the file does not open and the handshake fails as a
+    // Without the PIN the file does not open and the handshake fails as a
     // problem with the local certificate.
     curl_easy_setopt(handle, CURLOPT_KEYPASSWD, keyPassword_.c_str());
+    switch (status) {
+        case platform::kScardWWrongChv:
+        case platform::kScardWChvBlocked:
+            return KeyPinRefusal::WrongPin;
+        case platform::kScardWCancelledByUser:
+            return KeyPinRefusal::Cancelled;
+        default:
+            return KeyPinRefusal::None;
+    }
 }
 
 void ClientCertificate::afterTransfer(CURL* handle) {

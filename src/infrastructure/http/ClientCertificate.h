@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 #include "infrastructure/http/HttpClientOptions.h"
+#include "infrastructure/http/HttpResponse.h"
 #include "platform/CertStore.h"
 
 namespace velk::core::infra::http {
@@ -24,8 +25,9 @@ public:
     ClientCertificate& operator=(const ClientCertificate&) = delete;
 
     // Around every transfer: a store key's PIN is handed to libcurl only for
-    // the transfer's time.
-    void beforeTransfer(CURL* handle);
+    // the transfer's time. A key whose PIN was refused, or whose prompt was
+    // cancelled, cannot take part: the transfer is not worth starting.
+    KeyPinRefusal beforeTransfer(CURL* handle);
     void afterTransfer(CURL* handle);
 
 private:

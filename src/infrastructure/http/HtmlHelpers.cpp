@@ -239,6 +239,10 @@ std::string htmlToText(std::string_view html) {
     return trim(collapsed);
 }
 
+std::string htmlWithoutHiddenParts(std::string_view html) {
+    return withoutHiddenParts(html);
+}
+
 std::string htmlVisibleText(std::string_view html) {
     return htmlToText(withoutHiddenParts(html));
 }

@@ -34,9 +34,12 @@ std::string regexFirstCapture(const std::string& text, const std::string& patter
 // blank, and the ends are trimmed.
 std::string htmlToText(std::string_view html);
 
-// What a browser shows of a page, as htmlToText gives it: comments and the
-// contents of script and style elements are dropped first (an element left
-// open runs to the end of the page).
+// The page's markup, tags and attributes kept, without comments and without
+// what script and style elements hold (an element left open runs to the end
+// of the page); each dropped piece leaves one blank.
+std::string htmlWithoutHiddenParts(std::string_view html);
+
+// What a browser shows of a page: htmlToText of htmlWithoutHiddenParts.
 std::string htmlVisibleText(std::string_view html);
 
 }  // namespace velk::core::infra::http

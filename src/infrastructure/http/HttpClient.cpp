@@ -4,6 +4,7 @@
 
 #include "common/AgencyEndpoints.h"
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "infrastructure/http/ClientCertificate.h"
 #include "infrastructure/http/CurlPtr.h"
 #include "infrastructure/http/TransportOverrides.h"
@@ -42,7 +43,8 @@ int curlDebugLine(CURL*, curl_infotype type, char* data, std::size_t size, void*
         text.pop_back();
     }
     if (!text.empty()) {
-        logLine(LogLevel::Info, "curl: " + maskCookieValue(std::move(text)));
+        // Names cookies and certificates the servers chose.
+        logLine(LogLevel::Info, "curl: " + escapeControlBytes(maskCookieValue(std::move(text))));
     }
     return 0;
 }
@@ -51,6 +53,13 @@ std::size_t appendToBody(char* data, std::size_t size, std::size_t count, void* 
     const std::size_t bytes = size * count;
     static_cast<std::string*>(userdata)->append(data, bytes);
     return bytes;
+}
+
+std::size_t toSink(char* data, std::size_t size, std::size_t count, void* userdata) {
+    const std::size_t bytes = size * count;
+    const auto& sink = *static_cast<const HttpClient::BodySink*>(userdata);
+    // Any other count than the one handed in fails the transfer.
+    return sink(std::string_view(data, bytes)) ? bytes : 0;
 }
 
 std::size_t appendToBytes(char* data, std::size_t size, std::size_t count, void* userdata) {
@@ -102,6 +111,8 @@ struct HttpClient::Impl {
     TransportOverrides transport;
     std::unique_ptr<ClientCertificate> clientCertificate;
     std::atomic<bool> cancelled{false};
+    // Of the last transfer.
+    KeyPinRefusal keyPinRefusal = KeyPinRefusal::None;
 
     ~Impl() {
         // Close the handle first: libcurl writes the cookie file on cleanup.
@@ -115,11 +126,15 @@ struct HttpClient::Impl {
         if (cancelled.load()) {
             return CURLE_ABORTED_BY_CALLBACK;
         }
+        keyPinRefusal = KeyPinRefusal::None;
         curl_easy_setopt(handle.get(), CURLOPT_HTTPHEADER, headers.get());
         if (clientCertificate) {
-            clientCertificate->beforeTransfer(handle.get());
+            keyPinRefusal = clientCertificate->beforeTransfer(handle.get());
         }
-        const CURLcode rc = curl_easy_perform(handle.get());
+        // A key that cannot be unlocked fails the handshake anyway; nothing
+        // is sent.
+        const CURLcode rc =
+            keyPinRefusal == KeyPinRefusal::None ? curl_easy_perform(handle.get()) : CURLE_SSL_CERTPROBLEM;
         if (clientCertificate) {
             clientCertificate->afterTransfer(handle.get());
         }
@@ -147,9 +162,11 @@ HttpClient::HttpClient(HttpClientOptions options) : impl_(std::make_unique<Impl>
     curl_easy_setopt(h, CURLOPT_USERAGENT, o.userAgent.c_str());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, o.followRedirects ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, static_cast<long>(o.maxRedirects));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(o.timeoutSeconds));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(o.timeout.count()));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, o.verifyTls ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, o.verifyTls ? 2L : 0L);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, o.protocols.c_str());
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, o.protocols.c_str());
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, curlDebugLine);
     curl_easy_setopt(h, CURLOPT_DEBUGDATA, impl_.get());
@@ -203,7 +220,7 @@ std::unique_ptr<HttpClient> HttpClient::forCloud() {
     HttpClientOptions options;
     options.userAgent = "VezoRodarC/0.1 (+" + std::string(AgencyEndpoints::kMakerWebDomain) + ")";
     options.followRedirects = true;
-    options.timeoutSeconds = 10;
+    options.timeout = std::chrono::seconds(10);
     // Its replies are small JSON documents.
     options.maxBodyBytes = 1024 * 1024;
     return create(std::move(options));
@@ -225,6 +242,7 @@ HttpResponse HttpClient::get(const std::string& url, const HttpHeaders& headers)
     const CURLcode rc = impl_->perform(headerList(headers));
     if (rc != CURLE_OK) {
         response.error = curl_easy_strerror(rc);
+        response.keyPinRefusal = impl_->keyPinRefusal;
         return response;
     }
     long status = 0;
@@ -250,7 +268,7 @@ HttpResponse HttpClient::getFresh(const std::string& url, const HttpHeaders& hea
         curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 0L);
         curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 0L);
         curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 1L);
-        curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(impl_->options.timeoutSeconds));
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(impl_->options.timeout.count()));
     }
     return response;
 }
@@ -283,6 +301,7 @@ HttpResponse HttpClient::post(const std::string& url, std::string_view body, con
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
     if (rc != CURLE_OK) {
         response.error = curl_easy_strerror(rc);
+        response.keyPinRefusal = impl_->keyPinRefusal;
         return response;
     }
     long status = 0;
@@ -331,6 +350,35 @@ std::vector<std::uint8_t> HttpClient::getBytes(const std::string& url, const Htt
         bytes.clear();
     }
     return bytes;
+}
+
+HttpResponse HttpClient::getStreamed(const std::string& url, const HttpHeaders& headers,
+                                     const BodySink& sink) {
+    HttpResponse response;
+    CURL* h = impl_->handle.get();
+    if (h == nullptr) {
+        response.error = kNoHandle;
+        return response;
+    }
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, toSink);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, collectHeaderLine);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &response.headers);
+    const CURLcode rc = impl_->perform(headerList(headers));
+    if (rc != CURLE_OK) {
+        response.error = curl_easy_strerror(rc);
+    }
+    // The caller tells an error page from a body it stopped by the status.
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    response.status = static_cast<std::int32_t>(status);
+    return response;
+}
+
+bool HttpClient::refusedProtocol(const HttpResponse& response) {
+    return response.error == curl_easy_strerror(CURLE_UNSUPPORTED_PROTOCOL);
 }
 
 std::string HttpClient::cookieList() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,6 +18,10 @@ namespace velk::core::infra::http {
 // caller's to judge. One thread at a time per client.
 class HttpClient {
 public:
+    // Takes one received piece of a body; false stops the transfer, which
+    // then fails.
+    using BodySink = std::function<bool(std::string_view piece)>;
+
     explicit HttpClient(HttpClientOptions options);
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
@@ -39,6 +44,14 @@ public:
     HttpResponse postForm(const std::string& url, const FormFields& fields, const HttpHeaders& headers);
     // The body only, whatever the status; empty when the transfer failed.
     std::vector<std::uint8_t> getBytes(const std::string& url, const HttpHeaders& headers);
+    // A GET whose body goes to sink piece by piece as it arrives and is never
+    // held whole. The response has no body; its status is that of the last
+    // response received, also when the transfer failed or sink stopped it.
+    HttpResponse getStreamed(const std::string& url, const HttpHeaders& headers, const BodySink& sink);
+
+    // Whether a failed transfer was refused because its URL, or a redirect,
+    // named a scheme outside HttpClientOptions::protocols.
+    static bool refusedProtocol(const HttpResponse& response);
 
     // One Netscape cookie-file line per cookie, each ended by a line feed.
     std::string cookieList() const;

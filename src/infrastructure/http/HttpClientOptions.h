@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -11,7 +12,7 @@ struct HttpClientOptions {
     bool followRedirects = true;
     std::int32_t maxRedirects = 10;
     // Limit for a whole request, connection to last byte.
-    std::int32_t timeoutSeconds = 60;
+    std::chrono::milliseconds timeout = std::chrono::seconds(60);
     bool verifyTls = true;
     // Netscape cookie file loaded at construction and written at destruction;
     // empty keeps the jar in memory only.
@@ -25,6 +26,10 @@ struct HttpClientOptions {
     // The largest body accepted; a longer one ends the transfer as failed.
     // 0: no limit.
     std::int64_t maxBodyBytes = 0;
+    // The URL schemes reached, for the first URL and for every redirect, as
+    // libcurl lists them ("http,https"). libcurl alone would also speak
+    // file, gopher, ftp and more, wherever a URL or a Location points.
+    std::string protocols = "http,https";
 };
 
 }  // namespace velk::core::infra::http

@@ -11,6 +11,11 @@ namespace velk::core::infra::http {
 using HttpHeaders = std::unordered_map<std::string, std::string>;
 using FormFields = std::unordered_map<std::string, std::string>;
 
+// Why the key of the client certificate could not be used for a transfer,
+// when its PIN was the reason; libcurl only knows that the local certificate
+// had a problem.
+enum class KeyPinRefusal { None, WrongPin, Cancelled };
+
 struct HttpResponse {
     // Status of the last response after redirects; 0 when the transfer failed.
     std::int32_t status = 0;
@@ -23,6 +28,8 @@ struct HttpResponse {
     std::string effectiveUrl;
     // Empty on success, else libcurl's text for the failure.
     std::string error;
+    // With an error: the client key's PIN was refused, or its prompt cancelled.
+    KeyPinRefusal keyPinRefusal = KeyPinRefusal::None;
 };
 
 }  // namespace velk::core::infra::http

@@ -148,7 +148,7 @@ std::optional<JavaInstall> probeJava(const std::string& path) {
     install.path = path;
     parseJavaVersion(*report, install.version, install.is64);
     if (install.version.empty()) {
-        logLine(LogLevel::Warn, "Could not parse java -version for: " + path);
+        logLine(LogLevel::Warn, "Could not parse java -version for: " + escapeControlBytes(path));
         return std::nullopt;
     }
     install.version = toValidUtf8(install.version);

@@ -99,14 +99,14 @@ bool JnlpDownloader::fetch(const Fetcher& fetcher, const std::string& url, std::
             bytes = fetcher(url);
         } catch (const std::exception& e) {
             logLine(LogLevel::Warn,
-                    "JnlpDownloader: session fetch failed for " + url + ": " + logText(e.what()));
+                    "JnlpDownloader: session fetch failed for " + logText(url) + ": " + logText(e.what()));
         }
         if (!bytes.empty() && bytes.size() <= kMaxDownloadBytes) {
             out.assign(bytes.begin(), bytes.end());
             return true;
         }
-        logLine(LogLevel::Warn,
-                "JnlpDownloader: session fetch returned 0 bytes for " + url + "; trying anonymous fallback");
+        logLine(LogLevel::Warn, "JnlpDownloader: session fetch returned 0 bytes for " + logText(url) +
+                                    "; trying anonymous fallback");
     }
     out.clear();
     return httpGet(url, out) && !out.empty();
@@ -137,14 +137,14 @@ bool JnlpDownloader::httpGet(const std::string& url, std::string& out) {
     if (rc != CURLE_OK) {
         const std::string reason =
             body.tooLarge ? std::string("body larger than the limit") : curl_easy_strerror(rc);
-        logLine(LogLevel::Warn, "JnlpDownloader: curl error on " + url + ": " + reason);
+        logLine(LogLevel::Warn, "JnlpDownloader: curl error on " + logText(url) + ": " + reason);
         out.clear();
         return false;
     }
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status > 299) {
-        logLine(LogLevel::Warn, "JnlpDownloader: HTTP " + std::to_string(status) + " for " + url);
+        logLine(LogLevel::Warn, "JnlpDownloader: HTTP " + std::to_string(status) + " for " + logText(url));
         out.clear();
         return false;
     }

@@ -24,6 +24,14 @@ public:
     // The end of the stream: a non-empty unterminated tail is the last line.
     void finish(const LineHandler& handler);
 
+    // Whether a line handed over under the limit may be a cut one. A cut
+    // leaves out at most the three first bytes of a character, so every line
+    // within three bytes of the limit may be; a shorter one is whole.
+    static bool mayHaveBeenCut(std::size_t lineBytes, std::size_t maxLineBytes) {
+        return lineBytes + kMaxHeldBackBytes >= maxLineBytes;
+    }
+    static constexpr std::size_t kMaxHeldBackBytes = 3;
+
 private:
     std::size_t maxLineBytes_;
     std::string pending_;

@@ -1,11 +1,13 @@
 #include "infrastructure/java/SubmitConversation.h"
 
+#include <algorithm>
 #include <exception>
 #include <string_view>
 
 #include "common/Logger.h"
 #include "infrastructure/java/BridgeLimits.h"
 #include "infrastructure/java/BridgeText.h"
+#include "infrastructure/java/LineSplitter.h"
 #include "infrastructure/java/ProcessRunner.h"
 #include "infrastructure/signing/ISigner.h"
 
@@ -74,7 +76,13 @@ void SubmitConversation::handleSubmitLine(const std::string& line) {
     } else if (startsWith(line, "SUCCESS")) {
         report("Успешно подадено.");
     } else if (startsWith(line, "ERROR:")) {
-        message_ = resultText(trim(std::string_view(line).substr(6)));  // the last one counts
+        // The last text counts; an ERROR line without one still fails the
+        // run and leaves the earlier text standing.
+        failed_ = true;
+        std::string text = resultText(trim(std::string_view(line).substr(6)));
+        if (!text.empty()) {
+            message_ = std::move(text);
+        }
     }
 }
 
@@ -83,9 +91,9 @@ void SubmitConversation::handleSubmitLine(const std::string& line) {
 void SubmitConversation::answerSignRequest(const std::string& line) {
     report("Подписване с електронен подпис…");
     std::vector<std::uint8_t> signature;
-    if (line.size() >= maxLineBytes_) {
-        // The runner cut the line: signing what is left would sign other
-        // bytes than the client asked for.
+    if (LineSplitter::mayHaveBeenCut(line.size(), maxLineBytes_)) {
+        // The runner may have cut the line: signing what is left would sign
+        // other bytes than the client asked for.
         logLine(LogLevel::Error, "ZezizUR submit: signing request too long (" + std::to_string(line.size()) +
                                      " bytes); not signed");
     } else {
@@ -139,10 +147,12 @@ ZezizUrSubmitResult SubmitConversation::finish(int exitCode) {
     }
     result.nativeErrors = std::move(nativeErrors_);
     result.message = std::move(message_);
-    result.ok = exitCode == 0 && result.message.empty() && result.nativeErrors.empty();
+    result.ok = exitCode == 0 && !failed_ && result.nativeErrors.empty();
     if (!result.ok && result.message.empty()) {
-        result.message = result.nativeErrors.empty() ? "Процесът завърши с код " + std::to_string(exitCode)
-                                                     : result.nativeErrors.front();
+        const auto text = std::find_if(result.nativeErrors.begin(), result.nativeErrors.end(),
+                                       [](const std::string& error) { return !error.empty(); });
+        result.message =
+            text != result.nativeErrors.end() ? *text : "Процесът завърши с код " + std::to_string(exitCode);
     }
     return result;
 }

@@ -51,6 +51,7 @@ private:
     std::size_t errorBytes_ = 0;
     int stdoutLines_ = 0;  // caller's thread only, as are message_ and nativeErrors_
     std::string message_;
+    bool failed_ = false;  // an ERROR line came
     std::vector<std::string> nativeErrors_;
 };
 

@@ -258,8 +258,8 @@ bool ZezizUrBridge::ensureInstalledLocked(const Progress& progress) {
         s.is64 = java->is64;
         s.arch = arch;
     }
-    logLine(LogLevel::Info,
-            "Java: " + java->path + " version=" + java->version + (java->is64 ? " (64-Bit)" : " (32-Bit)"));
+    logLine(LogLevel::Info, "Java: " + logText(java->path) + " version=" + logText(java->version) +
+                                (java->is64 ? " (64-Bit)" : " (32-Bit)"));
 
     const std::string jarDir = platform::zezizUrJarDir();
     if (jarDir.empty()) {

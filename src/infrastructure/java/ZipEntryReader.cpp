@@ -54,6 +54,25 @@ std::string logText(const std::string& bytes) {
     return escapeControlBytes(toValidUtf8(bytes));
 }
 
+// Whether the bytes taken out of an entry are the ones the directory
+// declares: a damaged library must never be installed.
+bool matchesDirectory(const ZipEntryInfo& entry, const std::string& bytes) {
+    if (bytes.size() != entry.uncompressedSize) {
+        logLine(LogLevel::Warn, "JnlpDownloader: size mismatch for '" + logText(entry.name) + "' (declared " +
+                                    std::to_string(entry.uncompressedSize) + " bytes, got " +
+                                    std::to_string(bytes.size()) + ")");
+        return false;
+    }
+    uLong crc = ::crc32(0L, Z_NULL, 0);
+    // zlib takes at most 4 GiB per call; an entry is smaller (32-bit sizes).
+    crc = ::crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
+    if (static_cast<std::uint32_t>(crc) != entry.crc32) {
+        logLine(LogLevel::Warn, "JnlpDownloader: CRC-32 mismatch for '" + logText(entry.name) + "'");
+        return false;
+    }
+    return true;
+}
+
 struct InflateStream {
     z_stream stream{};
     bool open = false;
@@ -101,6 +120,7 @@ bool forEachZipEntry(std::string_view archive, const std::function<void(const Zi
         }
         ZipEntryInfo entry;
         entry.method = read16(archive, at + 10);
+        entry.crc32 = read32(archive, at + 16);
         entry.compressedSize = read32(archive, at + 20);
         entry.uncompressedSize = read32(archive, at + 24);
         const std::uint64_t nameLength = read16(archive, at + 28);
@@ -150,11 +170,11 @@ bool extractZipEntry(std::string_view archive, const std::string& wantedName, st
         const std::string_view data = archive.substr(entry.dataOffset, entry.compressedSize);
         if (entry.method == 0) {
             out.assign(data);
-            found = true;
+            found = matchesDirectory(entry, out);
         } else if (entry.method == 8) {
             if (inflateRaw(reinterpret_cast<const std::uint8_t*>(data.data()), data.size(),
                            entry.uncompressedSize, out)) {
-                found = true;
+                found = matchesDirectory(entry, out);
             } else {
                 logLine(LogLevel::Warn, "JnlpDownloader: inflate failed for '" + logText(entry.name) + "'");
             }

@@ -16,6 +16,7 @@ struct ZipEntryInfo {
     std::uint64_t dataOffset = 0;
     std::uint32_t compressedSize = 0;
     std::uint32_t uncompressedSize = 0;
+    std::uint32_t crc32 = 0;  // of the uncompressed bytes
 };
 
 // Reads ZIP archives (the agency's JARs) held whole in memory. Every offset
@@ -32,7 +33,8 @@ bool forEachZipEntry(std::string_view archive, const std::function<void(const Zi
 void listZipEntries(std::string_view archive, const std::string& label);
 
 // The first entry whose base name, else full name, equals the wanted name
-// without regard to ASCII case, and that is stored or inflates.
+// without regard to ASCII case, and that is stored or inflates to the size
+// and CRC-32 the directory declares (a damaged entry is logged and skipped).
 bool extractZipEntry(std::string_view archive, const std::string& wantedName, std::string& out);
 
 // One raw deflate stream; true only when it ends properly. The output never

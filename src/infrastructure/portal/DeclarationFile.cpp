@@ -1,26 +1,27 @@
 #include "infrastructure/portal/DeclarationFile.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
-
 namespace velk::core::infra::portal {
 
-std::optional<std::vector<std::uint8_t>> readDeclarationFile(const std::string& path) {
-    std::error_code error;
-    if (path.empty() || !std::filesystem::is_regular_file(path, error)) {
+std::optional<std::vector<std::uint8_t>> readDeclarationFile(const std::string& path, bool* tooLarge) {
+    if (tooLarge != nullptr) {
+        *tooLarge = false;
+    }
+    if (path.empty()) {
         return std::nullopt;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    switch (platform::readWholeRegularFile(path, bytes)) {
+        case platform::WholeFileStatus::Read:
+            return bytes;
+        case platform::WholeFileStatus::TooLarge:
+            if (tooLarge != nullptr) {
+                *tooLarge = true;
+            }
+            break;
+        case platform::WholeFileStatus::Unreadable:
+            break;
     }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return bytes;
+    return std::nullopt;
 }
 
 std::vector<std::uint8_t> normalizeCrlf(const std::vector<std::uint8_t>& bytes) {

@@ -5,11 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/RegularFile.h"
+
 namespace velk::core::infra::portal {
 
-// The bytes of a declaration file as they are; empty when the path names no
-// regular file (a folder opens as a stream on Linux) or it cannot be read.
-std::optional<std::vector<std::uint8_t>> readDeclarationFile(const std::string& path);
+// The bytes of a declaration file as they are; nothing when the path names no
+// regular file (a folder, a FIFO, a device: none is opened so as to wait), it
+// cannot be read, or it is larger than platform::kMaxWholeFileBytes, which
+// tooLarge then tells.
+std::optional<std::vector<std::uint8_t>> readDeclarationFile(const std::string& path,
+                                                             bool* tooLarge = nullptr);
 
 // What the portal takes: a leading UTF-8 byte-order mark dropped (a file of
 // one or two of its bytes keeps them) and every line end, CR LF, lone CR or

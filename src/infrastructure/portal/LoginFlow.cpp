@@ -7,6 +7,8 @@
 #include "common/Logger.h"
 #include "common/TextUtils.h"
 #include "infrastructure/portal/PortalHeaders.h"
+#include "infrastructure/signing/InvalidPinException.h"
+#include "infrastructure/signing/SigningCancelledException.h"
 #include "platform/SecureWipe.h"
 
 namespace velk::core::infra::portal {
@@ -37,7 +39,17 @@ std::string maskedCookieList(const std::string& jar) {
         const std::size_t end = rest.find('\n');
         const std::string_view line = rest.substr(0, end);
         const std::size_t lastTab = line.rfind('\t');
-        out.append(lastTab == std::string_view::npos ? line : line.substr(0, lastTab + 1));
+        // The jar's tabs stay; the fields the servers named are escaped.
+        const std::string_view kept = lastTab == std::string_view::npos ? line : line.substr(0, lastTab + 1);
+        for (std::size_t from = 0;;) {
+            const std::size_t tab = kept.find('\t', from);
+            out.append(escapeControlBytes(kept.substr(from, tab - from)));
+            if (tab == std::string_view::npos) {
+                break;
+            }
+            out.push_back('\t');
+            from = tab + 1;
+        }
         if (lastTab != std::string_view::npos) {
             out.append("***");
         }
@@ -48,6 +60,21 @@ std::string maskedCookieList(const std::string& jar) {
         rest.remove_prefix(end + 1);
     }
     return out;
+}
+
+// The user's words for a failed transfer: a refused PIN or a cancelled PIN
+// prompt of the certificate's key as the signer words them (libcurl's text
+// only speaks of the local certificate), anything else as friendlyError does.
+std::string failureText(const http::HttpResponse& response) {
+    switch (response.keyPinRefusal) {
+        case http::KeyPinRefusal::WrongPin:
+            return signing::InvalidPinException().what();
+        case http::KeyPinRefusal::Cancelled:
+            return signing::SigningCancelledException().what();
+        case http::KeyPinRefusal::None:
+            break;
+    }
+    return LoginFlow::friendlyError(response.error);
 }
 
 }  // namespace
@@ -68,14 +95,14 @@ bool LoginFlow::run() {
     // nothing: only their redirects and cookies matter.
     const http::HttpResponse entry = http_->get(entryPointUrl(), {});
     if (!entry.error.empty()) {
-        error_ = friendlyError(entry.error);
-        logLine(LogLevel::Error, "LoginFlow: entrypoint: " + entry.error);
+        error_ = failureText(entry);
+        logLine(LogLevel::Error, "LoginFlow: entrypoint: " + escapeControlBytes(entry.error));
         return false;
     }
     const http::HttpResponse qes = http_->get(qesLoginUrl(), {});
     if (!qes.error.empty()) {
-        error_ = friendlyError(qes.error);
-        logLine(LogLevel::Error, "LoginFlow: qes mTLS: " + qes.error);
+        error_ = failureText(qes);
+        logLine(LogLevel::Error, "LoginFlow: qes mTLS: " + escapeControlBytes(qes.error));
         return false;
     }
     const http::HttpResponse probe = http_->get(taxpayersUrl(), PortalJsonHeaders);
@@ -106,7 +133,7 @@ void LoginFlow::warmUpPin() {
             logLine(LogLevel::Warn, "LoginFlow: warmUp returned false (likely wrong PIN)");
         }
     } catch (const std::exception& e) {
-        logLine(LogLevel::Warn, std::string("LoginFlow: warmUp threw: ") + e.what());
+        logLine(LogLevel::Warn, "LoginFlow: warmUp threw: " + escapeControlBytes(e.what()));
     }
 }
 

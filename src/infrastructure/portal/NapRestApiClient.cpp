@@ -96,9 +96,10 @@ RestApiResult NapRestApiClient::submit(const RestSubmitRequest& request) {
     }
     RestApiResult result = parseRestResponse(send(submitUrl_, submitBody(request)));
     if (result.ok) {
-        logLine(LogLevel::Info, "NapRestApiClient::submit ok, doc=" + result.documentId);
+        logLine(LogLevel::Info, "NapRestApiClient::submit ok, doc=" + escapeControlBytes(result.documentId));
     } else {
-        logLine(LogLevel::Warn, "NapRestApiClient::submit failed: " + result.errorMessage);
+        logLine(LogLevel::Warn,
+                "NapRestApiClient::submit failed: " + escapeControlBytes(result.errorMessage));
     }
     return result;
 }
@@ -123,7 +124,8 @@ RestApiResult NapRestApiClient::checkStatus(const std::string& documentId, const
 
     RestApiResult result = parseRestResponse(send(statusUrl_, body));
     if (!isSuccess(result.httpStatus)) {
-        logLine(LogLevel::Warn, "NapRestApiClient::checkStatus failed: " + result.errorMessage);
+        logLine(LogLevel::Warn,
+                "NapRestApiClient::checkStatus failed: " + escapeControlBytes(result.errorMessage));
         return result;
     }
     result.ok = !result.documentId.empty();
@@ -159,7 +161,12 @@ RestApiResult NapRestApiClient::parseRestResponse(const http::HttpResponse& resp
         return result;
     }
     if (answer.is_object()) {
-        result.documentId = jsonFieldText(answer, "documentId");
+        // Only text or a number names a document: false, {} or [] would
+        // read as the id "false", "{}" or "[]" and an accepted filing.
+        const auto id = answer.find("documentId");
+        if (id != answer.end() && (id->is_string() || id->is_number())) {
+            result.documentId = jsonToText(*id);
+        }
         result.entryNumber = jsonFieldText(answer, "entryNumber");
         result.entryDate = jsonFieldText(answer, "entryDate");
         result.base64HtmlResult = jsonFieldText(answer, "base64HtmlResult");

@@ -57,12 +57,14 @@ std::string loggable(std::string_view text, std::size_t maxBytes) {
     return escapeControlBytes(utf8SafePrefix(text, maxBytes));
 }
 
+// Lines of the session quote the portal (names, titles, errors): each is
+// escaped whole, which leaves the session's own texts as they are.
 void info(const std::string& text) {
-    logLine(LogLevel::Info, text);
+    logLine(LogLevel::Info, escapeControlBytes(text));
 }
 
 void warn(const std::string& text) {
-    logLine(LogLevel::Warn, text);
+    logLine(LogLevel::Warn, escapeControlBytes(text));
 }
 
 const std::vector<Taxpayer>& emptyTaxpayers() {
@@ -608,7 +610,7 @@ http::HttpResponse NapSession::withAuthRetry(const std::string& operationName,
             }
         } else {
             impl_->lastRelogin = Impl::Relogin::Failed;
-            logLine(LogLevel::Error, prefix + ": re-login failed: " + impl_->lastError);
+            logLine(LogLevel::Error, escapeControlBytes(prefix + ": re-login failed: " + impl_->lastError));
         }
     }
     impl_->inRetry = false;

@@ -38,7 +38,7 @@ PlsReplyVerdict classifyWords(std::string_view text) {
 
 PlsReplyVerdict classifyPlsReply(std::string_view page) {
     const PlsReplyVerdict shown = classifyWords(http::htmlVisibleText(page));
-    return shown != PlsReplyVerdict::Unrecognised ? shown : classifyWords(page);
+    return shown != PlsReplyVerdict::Unrecognised ? shown : classifyWords(http::htmlWithoutHiddenParts(page));
 }
 
 std::string toLowerCyrillic(std::string text) {

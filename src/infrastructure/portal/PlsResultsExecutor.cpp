@@ -157,7 +157,7 @@ InquiryResult PlsResultsExecutor::fetchResultsAjax(NapSession& session,
     InquiryResult result;
     for (std::size_t index = 0; index < kMaxAjaxPages; ++index) {
         const std::size_t start = index * kAjaxPageLength;
-        logLine(LogLevel::Info, "PlsResultsExecutor(AJAX): POST " + url +
+        logLine(LogLevel::Info, "PlsResultsExecutor(AJAX): POST " + escapeControlBytes(url) +
                                     (index == 0 ? std::string() : " (start=" + std::to_string(start) + ")"));
         PortalResponse response = session.httpPostForm(url, ajaxListingForm(start), headers);
         if (!isSuccess(response.status)) {
@@ -199,7 +199,7 @@ InquiryResult PlsResultsExecutor::fetchResultsHtml(NapSession& session,
     if (url.empty()) {
         return listingError("listDocumentsUrl is empty for handler.");
     }
-    logLine(LogLevel::Info, "PlsResultsExecutor(HTML): GET " + url);
+    logLine(LogLevel::Info, "PlsResultsExecutor(HTML): GET " + escapeControlBytes(url));
     const PortalResponse response = session.httpGet(url);
     if (!isSuccess(response.status)) {
         return listingError(httpFailure(response.status));

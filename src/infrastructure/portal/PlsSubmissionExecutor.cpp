@@ -80,7 +80,7 @@ std::string cookieNames(const std::string& jarText) {
         if (end == std::string_view::npos) {
             continue;
         }
-        names += (names.empty() ? "" : ", ") + std::string(line.substr(pos, end - pos));
+        names += (names.empty() ? "" : ", ") + escapeControlBytes(line.substr(pos, end - pos));
     }
     return names;
 }
@@ -110,7 +110,7 @@ Signature signForPortal(NapSession& session, const std::vector<std::uint8_t>& co
         session.pinRefused();
         return {{}, "Грешен PIN код."};
     } catch (const std::exception& e) {
-        logLine(LogLevel::Error, std::string("PlsSubmissionExecutor: signing failed — ") + e.what());
+        logLine(LogLevel::Error, "PlsSubmissionExecutor: signing failed — " + escapeControlBytes(e.what()));
         return {{}, std::string("Грешка при подписване: ") + e.what()};
     }
 }
@@ -149,8 +149,9 @@ void completeFromListing(SubmissionResult& result, const std::vector<std::vector
     if (result.documentId.empty() && row.size() > kDocumentIdCell) {
         result.documentId = row[kDocumentIdCell];
     }
-    logLine(LogLevel::Info, "PlsSubmissionExecutor: matched row income=" + result.incomeNumber +
-                                " date=" + result.submissionDate + " docId=" + result.documentId);
+    logLine(LogLevel::Info,
+            escapeControlBytes("PlsSubmissionExecutor: matched row income=" + result.incomeNumber +
+                               " date=" + result.submissionDate + " docId=" + result.documentId));
 }
 
 }  // namespace
@@ -172,7 +173,12 @@ SubmissionResult PlsSubmissionExecutor::submit(NapSession& session,
     if (session.identity().certificateId.empty()) {
         return failed(result, "Не е избран сертификат (certificateId is empty).");
     }
-    const std::optional<std::vector<std::uint8_t>> bytes = readDeclarationFile(filePath);
+    bool tooLarge = false;
+    const std::optional<std::vector<std::uint8_t>> bytes = readDeclarationFile(filePath, &tooLarge);
+    if (tooLarge) {
+        return failed(result, "Файлът е по-голям от " + std::to_string(platform::kMaxWholeFileMiB) +
+                                  " MiB: " + filePath);
+    }
     if (!bytes) {
         return failed(result, "Файлът не може да бъде прочетен: " + filePath);
     }
@@ -206,8 +212,8 @@ SubmissionResult PlsSubmissionExecutor::submit(NapSession& session,
     }
     const std::string url = declaration.uploadUrl(*link);
 
-    logLine(LogLevel::Info, "PlsSubmissionExecutor: POST " + url + " (file=" + fileName +
-                                ", year=" + std::to_string(year) +
+    logLine(LogLevel::Info, "PlsSubmissionExecutor: POST " + escapeControlBytes(url) +
+                                " (file=" + escapeControlBytes(fileName) + ", year=" + std::to_string(year) +
                                 (month ? ", month=" + std::to_string(*month) : std::string()) +
                                 ", pdata=" + std::to_string(form["pdata"].size()) + " chars" +
                                 ", psign=" + std::to_string(form["psign"].size()) + " chars)");
@@ -251,8 +257,8 @@ SubmissionResult PlsSubmissionExecutor::submit(NapSession& session,
 
     const std::string eik = operations::paramOr(params, "eik", "");
     if (!session.prepareFor(handler, eik, 0)) {
-        logLine(LogLevel::Warn,
-                "PlsSubmissionExecutor: results-context prepareFor failed: " + session.lastError());
+        logLine(LogLevel::Warn, "PlsSubmissionExecutor: results-context prepareFor failed: " +
+                                    escapeControlBytes(session.lastError()));
         return result;
     }
     session.sleep(kListingDelay);

@@ -58,6 +58,18 @@ std::string yearText(const std::string& text) {
     return text.substr(0, point);
 }
 
+// A success status whose answer names no document: the agency may have taken
+// the filing, so the user is told to look before filing again.
+std::string withUnconfirmedNotice(std::string message, std::int32_t status) {
+    if (!message.empty()) {
+        message += " — ";
+    }
+    message += "НАП отговори с код за успех (HTTP " + std::to_string(status) +
+               "), но без разчетим номер на документ: декларацията може да е приета. Проверете подадените "
+               "документи в портала на НАП, преди да подадете отново.";
+    return message;
+}
+
 void addTaxPeriod(RestSubmitRequest& request, const ParamMap& params) {
     request.taxPeriodFrom = operations::paramOr(params, "taxPeriodFrom", "");
     request.taxPeriodTo = operations::paramOr(params, "taxPeriodTo", "");
@@ -111,7 +123,12 @@ SubmissionResult RestSubmissionExecutor::submit(const std::vector<RestFileEntry>
         }
         std::vector<std::uint8_t> content = entry.content;
         if (content.empty()) {
-            content = readDeclarationFile(entry.path).value_or(std::vector<std::uint8_t>());
+            bool tooLarge = false;
+            content = readDeclarationFile(entry.path, &tooLarge).value_or(std::vector<std::uint8_t>());
+            if (tooLarge) {
+                return failed("File is larger than " + std::to_string(platform::kMaxWholeFileMiB) +
+                              " MiB: " + entry.path);
+            }
         }
         if (content.empty()) {
             return failed("Cannot read file or file is empty: " + entry.path);
@@ -164,6 +181,11 @@ SubmissionResult RestSubmissionExecutor::submit(const std::vector<RestFileEntry>
     result.submissionDate = answer.entryDate;
     // May quote an error page of any charset; the message goes into JSON.
     result.errorMessage = toValidUtf8(answer.errorMessage);
+    // The agency's own refusal, read from its answer, stands as it is.
+    const bool unreadable = answer.errorMessage.empty() || answer.errorMessage.starts_with("json parse: ");
+    if (!answer.ok && answer.httpStatus >= 200 && answer.httpStatus <= 299 && unreadable) {
+        result.errorMessage = withUnconfirmedNotice(std::move(result.errorMessage), answer.httpStatus);
+    }
     return result;
 }
 

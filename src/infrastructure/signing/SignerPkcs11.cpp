@@ -11,6 +11,7 @@
 #include <p11-kit/pkcs11.h>
 
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "infrastructure/signing/CertificateText.h"
 #include "infrastructure/signing/CmsBuilder.h"
 #include "infrastructure/signing/HexText.h"
@@ -478,7 +479,8 @@ bool SignerPkcs11::warmUp(const std::string& certificateId, const std::string& p
     }
     const Pkcs11CertificateRef ref = parsePkcs11CertificateId(certificateId);
     if (ref.ckaId.empty()) {
-        logLine(LogLevel::Warn, "SignerPkcs11: invalid certificateId: " + certificateId);
+        logLine(LogLevel::Warn,
+                "SignerPkcs11: invalid certificateId: " + core::escapeControlBytes(certificateId));
         return false;
     }
     const CK_RV rv = impl_->withSession(ref.slotId, [&](CK_SESSION_HANDLE session) {

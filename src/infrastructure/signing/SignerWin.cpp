@@ -186,7 +186,7 @@ Bytes SignerWin::signData(const Bytes& data, const std::string& certificateId, c
     }
     const StoreCertificate* certificate = findCertificateByThumbprint(*store, certificateId);
     if (certificate == nullptr) {
-        logLine(LogLevel::Error, "Certificate not found: " + certificateId);
+        logLine(LogLevel::Error, "Certificate not found: " + core::escapeControlBytes(certificateId));
         return {};
     }
     std::optional<StoreKey> key = acquirePrivateKey(*certificate);
@@ -207,7 +207,7 @@ Bytes SignerWin::signDataForPortal(const Bytes& data, const std::string& certifi
     }
     const StoreCertificate* certificate = findCertificateByThumbprint(*store, certificateId);
     if (certificate == nullptr) {
-        logLine(LogLevel::Error, "Certificate not found: " + certificateId);
+        logLine(LogLevel::Error, "Certificate not found: " + core::escapeControlBytes(certificateId));
         return {};
     }
     std::optional<StoreKey> key = acquirePrivateKey(*certificate);

@@ -21,6 +21,8 @@ import java.util.function.Function;
  * - every folder needs DEKLAR.TXT, POKUPKI.TXT and PRODAGBI.TXT, the client's
  *   other JARs on the class path and vatclient.dll on java.library.path;
  * - each non-blank line of STANDIN-ERRORS.TXT (UTF-8) is one more error;
+ * - each line of STANDIN-STDOUT.TXT (UTF-8) is printed through System.out
+ *   while validating (and so while filing), as the agency's libraries print;
  * - a filing asks for a signature over the bytes of DEKLAR.TXT, writes
  *   STANDIN-RECEIVED.TXT (signerEmail=, certificate=, iban=, data=,
  *   signature=; base64 for the bytes) and answers the lines of
@@ -35,6 +37,13 @@ public final class VatClientAdapter {
     }
 
     public static List<String> validate(Path folder) throws IOException {
+        Path printed = folder.resolve("STANDIN-STDOUT.TXT");
+        if (Files.isRegularFile(printed)) {
+            for (String line : Files.readAllLines(printed, StandardCharsets.UTF_8)) {
+                System.out.println(line);
+            }
+            System.out.flush();
+        }
         List<String> errors = new ArrayList<>();
         if (!nativeLibraryPresent()) {
             errors.add("UnsatisfiedLinkError: no vatclient in java.library.path");
