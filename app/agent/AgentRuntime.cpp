@@ -156,6 +156,10 @@ void AgentRuntime::shutDown() {
     ui::GuiLoop::application().markEnded();
     instanceMessages_.reset();
     tray_->hide();
+    // A worker inside a Java run would hold up the join of the server's
+    // workers for as long as the child runs: the child is ended first, and
+    // callers waiting for the bridge are answered at once.
+    zezizUrBridge_->shutDown();
     server_->stop();
     engine_->shutdown();
     platform::ProviderPinCache::setPrompt({});

@@ -68,8 +68,9 @@ public:
     void showAtLaunch(const std::vector<std::string>& args);
 
     // After the event loop: marks the loop ended (so no call waits for the GUI
-    // thread any more), hides the tray icon, stops the server (its threads
-    // joined), shuts the engine down and logs "VezoRodarC exiting". Runs once.
+    // thread any more), hides the tray icon, ends the Java bridge's running
+    // child, stops the server (its threads joined), shuts the engine down and
+    // logs "VezoRodarC exiting". Runs once.
     void shutDown();
 
 private:

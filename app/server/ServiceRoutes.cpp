@@ -82,8 +82,12 @@ void ServiceRoutes::handleValidate(const httplib::Request& req, httplib::Respons
         return;
     }
     // Without a bridge the validation cannot run, as when Java is missing.
-    const std::vector<std::string> errors = bridge_ != nullptr ? bridge_->validate(declarationDir, {})
-                                                               : std::vector<std::string>{kJavaUnavailable};
+    // Another Java run in progress is answered at once rather than waited
+    // for on this worker.
+    const std::vector<std::string> errors =
+        bridge_ != nullptr
+            ? bridge_->validate(declarationDir, {}, core::infra::java::ZezizUrBridge::WhenBusy::Refuse)
+            : std::vector<std::string>{kJavaUnavailable};
     sendJson(res, 200, json{{"ok", errors.empty()}, {"errors", errors}});
 }
 

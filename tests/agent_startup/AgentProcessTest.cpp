@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <sstream>
 #include <string>
@@ -29,6 +30,7 @@
 #include "agent_startup/AgentProcess.h"
 #include "common/AgentVersion.h"
 #include "infrastructure/signing/PinStore.h"
+#include "java/ChildScripts.h"
 #include "platform/UniqueFd.h"
 #include "support/FreePort.h"
 #include "support/TempDir.h"
@@ -141,6 +143,17 @@ protected:
     bool waitForLogLine(const std::string& text) const {
         const auto end = std::chrono::steady_clock::now() + kDeadline;
         while (log().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= end) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
+    static bool waitForFile(const std::string& path) {
+        const auto end = std::chrono::steady_clock::now() + kDeadline;
+        while (!std::filesystem::exists(path)) {
             if (std::chrono::steady_clock::now() >= end) {
                 return false;
             }
@@ -267,6 +280,79 @@ TEST_F(AgentProcessTest, WithoutSendersOpensTheFirstRunAndEndsInOrderOnInterrupt
     EXPECT_EQ(countContaining(all, "Restored cached PIN"), 0);
     EXPECT_EQ(countContaining(all, "test seam VELK_TEST_PORT="), 1);
     EXPECT_EQ(countContaining(all, "test seam VELK_TEST_C"), 0);
+    ASSERT_FALSE(all.empty());
+    EXPECT_THAT(all.back(), EndsWith("[INFO ] VezoRodarC exiting"));
+}
+
+// A stand-in "java" whose runs never end: a validation of the local API that
+// finds it running is answered at once, and SIGTERM still ends the agent, the
+// child and everything in its process group.
+TEST_F(AgentProcessTest, AJavaRunThatNeverEndsHoldsUpNeitherTheApiNorTheExit) {
+    const std::string javaClient = agentFolder() + "/ZezizUR";
+    std::filesystem::create_directories(javaClient + "/native");
+    for (const char* name :
+         {"VATClientService.jar", "SignerService.jar", "LSManager.jar", "native/vatclient.dll"}) {
+        std::ofstream(javaClient + "/" + name) << "installed";
+    }
+    const std::string jdk = home_.dir().sub("jdk");
+    std::filesystem::create_directories(jdk + "/bin");
+    writeScript(jdk + "/bin/java",
+                "#!/bin/sh\n"
+                "if [ \"$1\" = -version ]; then\n"
+                "  echo 'openjdk version \"17.0.15\" 2025-04-15' >&2\n"
+                "  echo 'OpenJDK 64-Bit Server VM (build 17.0.15+6, mixed mode)' >&2\n"
+                "  exit 0\n"
+                "fi\n"
+                "IFS= read -r line\n"
+                "dir=${line#DIR:}\n"
+                "sleep 1000 &\n"
+                "echo $$ > \"$dir/group.tmp\" && mv \"$dir/group.tmp\" \"$dir/group\"\n"
+                "wait\n");
+    const std::string held = home_.dir().sub("held");
+    const std::string other = home_.dir().sub("other");
+    std::filesystem::create_directories(held);
+    std::filesystem::create_directories(other);
+
+    AgentProcess agent =
+        start({{"JAVA_HOME", jdk}, {"VELK_TEST_CONNECT_TO", "portal.nra.bg:443:127.0.0.1:9"}});
+    ASSERT_TRUE(waitUntilServing(agent)) << agent.standardError();
+    auto first = std::async(std::launch::async, [this, &held] {
+        return client().Post("/api/validate", json{{"declarationDir", held}}.dump(), "application/json");
+    });
+    ASSERT_TRUE(waitForFile(held + "/group")) << "the stand-in never ran\n" << agent.standardError();
+    const pid_t group = std::stoi(readFile(held + "/group"));
+    // Whatever the outcome, nothing of the stand-in outlives the test.
+    struct EndGroup {
+        pid_t group;
+        ~EndGroup() {
+            if (liveMembers(group) > 0) {
+                ::kill(-group, SIGKILL);
+            }
+        }
+    } endGroup{group};
+
+    const auto busy =
+        client().Post("/api/validate", json{{"declarationDir", other}}.dump(), "application/json");
+    ASSERT_TRUE(busy) << "the second validation got no answer while the first ran";
+    EXPECT_EQ(busy->status, 200);
+    EXPECT_EQ(
+        json::parse(busy->body),
+        json({{"ok", false},
+              {"errors",
+               {"В момента се изпълнява друга операция с Java (валидация или подаване на ДДС). Опитайте "
+                "отново, когато тя приключи."}}}));
+    EXPECT_FALSE(std::filesystem::exists(other + "/group"));
+
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.waitForExit(kDeadline), 0) << agent.standardError();
+    EXPECT_TRUE(waitUntilGroupGone(group));
+    ASSERT_EQ(first.wait_for(kDeadline), std::future_status::ready);
+    const auto interrupted = first.get();
+    ASSERT_TRUE(interrupted) << "the running validation got no answer";
+    EXPECT_EQ(json::parse(interrupted->body),
+              json({{"ok", false}, {"errors", {"Валидацията беше прекъсната, защото агентът се затваря."}}}));
+    const auto all = lines(log());
+    EXPECT_EQ(countContaining(all, "[WARN ] ZezizUR validate: the agent is shutting down"), 1);
     ASSERT_FALSE(all.empty());
     EXPECT_THAT(all.back(), EndsWith("[INFO ] VezoRodarC exiting"));
 }

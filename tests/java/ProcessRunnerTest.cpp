@@ -2,7 +2,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <dirent.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -27,6 +26,7 @@ namespace {
 
 using test::BoundedRun;
 using test::runBounded;
+using test::waitUntilGroupGone;
 
 ProcessSpec shell(const std::string& script) {
     ProcessSpec spec;
@@ -56,48 +56,6 @@ struct Gathered {
         };
     }
 };
-
-// Processes of the group that have not ended (zombies do not count).
-int liveMembers(pid_t group) {
-    int count = 0;
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) {
-        return -1;
-    }
-    while (const dirent* entry = ::readdir(proc)) {
-        const std::string name = entry->d_name;
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::ifstream stat("/proc/" + name + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        const std::size_t close = text.rfind(')');
-        if (close == std::string::npos) {
-            continue;
-        }
-        std::istringstream fields(text.substr(close + 2));
-        char state = 0;
-        long parent = 0;
-        long pgrp = 0;
-        fields >> state >> parent >> pgrp;
-        if (pgrp == group && state != 'Z' && state != 'X') {
-            ++count;
-        }
-    }
-    ::closedir(proc);
-    return count;
-}
-
-bool waitUntilGroupGone(pid_t group) {
-    const auto end = std::chrono::steady_clock::now() + test::kChildDeadline;
-    while (liveMembers(group) > 0) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 TEST(ProcessRunnerTest, ReportsExitCodesAndSignals) {
     const std::vector<std::pair<std::string, int>> cases = {{"exit 0", 0},
@@ -151,27 +109,42 @@ TEST(ProcessRunnerTest, OutputWithoutAHandlerIsStillReadToTheEnd) {
 }
 
 TEST(ProcessRunnerTest, AChildThatNeverEndsIsEndedByItsGroup) {
-    ProcessRunner runner;
-    ASSERT_TRUE(runner.start(shell("sleep 1000 & echo started; wait")));
-    std::promise<void> started;
-    std::atomic<bool> once{false};
-    auto future = std::async(std::launch::async, [&] {
-        return runner.readLinesUntilExit(
-            [&](const std::string& line) {
-                if (line == "started" && !once.exchange(true)) {
-                    started.set_value();
-                }
-            },
-            [](const std::string&) {});
-    });
-    ASSERT_EQ(started.get_future().wait_for(test::kChildDeadline), std::future_status::ready);
-    // The run waits for the child as long as it runs; ending the group ends it.
-    EXPECT_EQ(future.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-    ::kill(-runner.pid(), SIGKILL);
-    EXPECT_EQ(future.get(), 128 + SIGKILL);
-    const pid_t group = runner.pid();
-    runner.terminate();
-    EXPECT_TRUE(waitUntilGroupGone(group));
+    // From outside, or by the runner's own kill on another thread (as at
+    // shut-down or at a time limit) while the run reads.
+    for (const bool byRunner : {false, true}) {
+        SCOPED_TRACE(byRunner ? "runner's kill" : "group killed from outside");
+        ProcessRunner runner;
+        ASSERT_TRUE(runner.start(shell("sleep 1000 & echo started; wait")));
+        std::promise<void> started;
+        std::atomic<bool> once{false};
+        auto future = std::async(std::launch::async, [&] {
+            return runner.readLinesUntilExit(
+                [&](const std::string& line) {
+                    if (line == "started" && !once.exchange(true)) {
+                        started.set_value();
+                    }
+                },
+                [](const std::string&) {});
+        });
+        ASSERT_EQ(started.get_future().wait_for(test::kChildDeadline), std::future_status::ready);
+        // The run waits for the child as long as it runs; ending the group ends it.
+        EXPECT_EQ(future.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        const pid_t group = runner.pid();
+        if (byRunner) {
+            runner.kill();
+        } else {
+            ::kill(-group, SIGKILL);
+        }
+        if (future.wait_for(test::kChildDeadline) != std::future_status::ready) {
+            ::kill(-group, SIGKILL);  // so the test fails instead of waiting for ever
+            FAIL() << "the run went on after the kill";
+        }
+        EXPECT_EQ(future.get(), 128 + SIGKILL);
+        // A sleeping grandchild held the output open too: the whole group went.
+        EXPECT_TRUE(waitUntilGroupGone(group));
+        runner.terminate();
+        runner.kill();  // nothing left to end, and no process id reused
+    }
 }
 
 TEST(ProcessRunnerTest, ReleaseEndsTheChildAndWhatItStarted) {

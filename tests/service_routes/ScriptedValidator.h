@@ -16,11 +16,13 @@ public:
     struct Call {
         std::string declarationDir;
         bool withProgress = false;
+        WhenBusy whenBusy = WhenBusy::Wait;
     };
 
-    std::vector<std::string> validate(const std::string& declarationDir, const Progress& progress) override {
+    std::vector<std::string> validate(const std::string& declarationDir, const Progress& progress,
+                                      WhenBusy whenBusy = WhenBusy::Wait) override {
         std::lock_guard lock(mutex_);
-        calls_.push_back({declarationDir, static_cast<bool>(progress)});
+        calls_.push_back({declarationDir, static_cast<bool>(progress), whenBusy});
         std::vector<std::string> errors;
         if (!script_.empty()) {
             errors = std::move(script_.front());

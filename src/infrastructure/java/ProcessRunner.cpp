@@ -249,8 +249,11 @@ bool ProcessRunner::start(const ProcessSpec& spec) {
         return false;
     }
 
-    pid_ = pid;
-    ownGroup_ = spec.useJobObject;
+    {
+        std::lock_guard life(lifeMutex_);
+        ownGroup_ = spec.useJobObject;
+        pid_ = pid;
+    }
     maxLineBytes_ = spec.maxLineBytes;
     stdinWrite_ = std::move(in.write);
     stdoutRead_ = std::move(out.read);
@@ -284,10 +287,10 @@ int ProcessRunner::readLinesUntilExit(const LineHandler& onStdoutLine, const Lin
     }
     std::exception_ptr stderrFailure;
     std::thread stderrReader([this, &onStderrLine, &stderrFailure] {
-        stderrFailure = drainLines(stderrRead_.get(), onStderrLine, maxLineBytes_, [this] { killGroup(); });
+        stderrFailure = drainLines(stderrRead_.get(), onStderrLine, maxLineBytes_, [this] { kill(); });
     });
     const std::exception_ptr stdoutFailure =
-        drainLines(stdoutRead_.get(), onStdoutLine, maxLineBytes_, [this] { killGroup(); });
+        drainLines(stdoutRead_.get(), onStdoutLine, maxLineBytes_, [this] { kill(); });
     const int exitCode = waitForExit();
     stderrReader.join();
     if (stdoutFailure) {
@@ -300,13 +303,16 @@ int ProcessRunner::readLinesUntilExit(const LineHandler& onStdoutLine, const Lin
 }
 
 void ProcessRunner::terminate() {
-    if (pid_ >= 0 && !reaped_) {
-        // The child is not reaped before this point, so its process id (and
-        // group id) cannot have been given to another process yet.
-        killGroup();
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    {
+        std::lock_guard life(lifeMutex_);
+        if (pid_ >= 0 && !reaped_) {
+            // The child is not reaped before this point, so its process id
+            // (and group id) cannot have been given to another process yet.
+            killGroupLocked();
+            while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            reaped_ = true;
         }
-        reaped_ = true;
     }
     std::lock_guard lock(writeMutex_);
     stdinWrite_.reset();
@@ -332,7 +338,12 @@ int ProcessRunner::waitForExit() {
     return -1;
 }
 
-void ProcessRunner::killGroup() {
+void ProcessRunner::kill() {
+    std::lock_guard life(lifeMutex_);
+    killGroupLocked();
+}
+
+void ProcessRunner::killGroupLocked() {
     if (pid_ < 0 || reaped_) {
         return;
     }

@@ -65,13 +65,21 @@ public:
     // child and closes the pipes. Must not run during readLinesUntilExit.
     void terminate();
 
+    // Kills the child's process group now, from any thread, also while
+    // another one is inside readLinesUntilExit (which then sees the output
+    // end and returns). Does nothing before a start or after terminate.
+    void kill();
+
     // The child's process id (and group id); -1 before a start.
     pid_t pid() const { return pid_; }
 
 private:
     int waitForExit();
-    void killGroup();
+    void killGroupLocked();
 
+    // Guards pid_ and reaped_ between kill and start or terminate, so a
+    // kill never reaches a process id reused after the child was reaped.
+    std::mutex lifeMutex_;
     pid_t pid_ = -1;
     bool reaped_ = false;
     bool ownGroup_ = false;

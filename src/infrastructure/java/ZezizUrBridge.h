@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +24,19 @@ struct ZezizUrSubmitResult {
     std::vector<std::string> nativeErrors;  // the agency library's errors
 };
 
+// How the bridge bounds its runs.
+struct ZezizUrBridgeOptions {
+    // How long the Java child of a validation may run; past it the child's
+    // process group is ended. A download of the client before the run does
+    // not count. A filing has no limit: ending it midway would leave unknown
+    // what the agency received.
+    std::chrono::milliseconds validationTimeLimit = std::chrono::minutes(10);
+    // Runs on a caller's thread that finds another Java run in progress and
+    // waits for it to end (the engine's VAT operations wait; the local API's
+    // validation does not).
+    std::function<void()> onWaitForTurn;
+};
+
 // The agent's handle on the agency's Java VAT client. Start-up creates one and
 // hands non-owning pointers to the engine (for the portal session) and to the
 // local API.
@@ -31,8 +45,10 @@ struct ZezizUrSubmitResult {
 // VelkVatUploader and the client's JARs and native library into the per-user
 // ZezizUR folder, downloading what is missing) and runs it as a child process
 // to validate a VAT folder or to file it, answering the child's signing
-// requests over its pipes. One mutex is held across each installation,
-// validation and filing, so requests that reach the bridge at once take turns.
+// requests over its pipes. One Java run at a time: an installation, a
+// validation or a filing holds the bridge for its whole length, and requests
+// that reach the bridge at once take turns. At shut-down the running child is
+// ended and every waiting caller answered at once.
 class ZezizUrBridge {
 public:
     // Progress texts of a run; may be empty. Called from the calling thread
@@ -40,8 +56,11 @@ public:
     // stream, never from both at once.
     using Progress = std::function<void(const std::string&)>;
     using Fetcher = JnlpDownloader::Fetcher;
+    // What a validation does when another Java run holds the bridge.
+    enum class WhenBusy { Wait, Refuse };
 
     ZezizUrBridge();
+    explicit ZezizUrBridge(ZezizUrBridgeOptions options);
     virtual ~ZezizUrBridge();
     ZezizUrBridge(const ZezizUrBridge&) = delete;
     ZezizUrBridge& operator=(const ZezizUrBridge&) = delete;
@@ -50,18 +69,22 @@ public:
     void setFetcher(Fetcher fetcher);
 
     // True when Java and the native library are in place; downloads what is
-    // missing.
+    // missing. False after shutDown.
     bool ensureInstalled(const Progress& progress);
 
     // Validates the VAT declaration folder with the agency's Java client on
     // the calling thread and returns its error texts, empty when the folder
-    // passed. A validation that cannot run returns the one text that says why.
-    // Installs first when no installation has found Java yet. Virtual so the
-    // local API can be tested with a validator that answers from a script.
-    virtual std::vector<std::string> validate(const std::string& declarationDir, const Progress& progress);
+    // passed. A validation that cannot run (Java missing, another run in
+    // progress with WhenBusy::Refuse, the time limit reached, the agent
+    // shutting down) returns the one text that says why. Installs first when
+    // no installation has found Java yet. Virtual so the local API can be
+    // tested with a validator that answers from a script.
+    virtual std::vector<std::string> validate(const std::string& declarationDir, const Progress& progress,
+                                              WhenBusy whenBusy = WhenBusy::Wait);
 
     // Files the folder through the Java client, which asks for signatures
-    // made with the certificate (never with another one).
+    // made with the certificate (never with another one). Waits for a run in
+    // progress; has no time limit, but shutDown ends it.
     ZezizUrSubmitResult submit(const std::string& declarationDir, signing::ISigner& signer,
                                const std::string& certificateId, const std::string& signerEmail,
                                const std::string& encryptionCertBase64, const std::string& iban,
@@ -71,6 +94,11 @@ public:
     // JARs present, in their fixed order.
     std::string javaPath() const;
     std::vector<std::string> jars() const;
+
+    // At the agent's shut-down, before the local API's workers are joined:
+    // ends the running Java child's process group and answers every caller
+    // that waits, and every later one, at once. From any thread.
+    void shutDown();
 
 private:
     struct State;
