@@ -24,8 +24,8 @@
 #include "platform/RegularFile.h"
 #include "support/ChildProcess.h"
 #include "support/LogCapture.h"
-#include "support/SpecialFiles.h"
 #include "support/TempDir.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::core::features {
 namespace {

@@ -11,7 +11,7 @@
 #include "filing/ScriptedSigner.h"
 #include "platform/RegularFile.h"
 #include "support/LogCapture.h"
-#include "support/SpecialFiles.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::core::infra::portal {
 namespace {

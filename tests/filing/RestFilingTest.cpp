@@ -13,7 +13,7 @@
 #include "infrastructure/portal/RestSubmissionExecutor.h"
 #include "platform/RegularFile.h"
 #include "support/ChildProcess.h"
-#include "support/SpecialFiles.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::core::infra::portal {
 namespace {

@@ -13,7 +13,7 @@
 #include "platform/RegularFile.h"
 #include "support/ChildProcess.h"
 #include "support/LogCapture.h"
-#include "support/SpecialFiles.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::core::infra::portal {
 namespace {

@@ -15,8 +15,8 @@
 #include "common/JsonUtils.h"
 #include "platform/RegularFile.h"
 #include "support/ChildProcess.h"
-#include "support/SpecialFiles.h"
 #include "support/TempDir.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::platform {
 namespace {
