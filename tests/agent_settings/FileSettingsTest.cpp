@@ -17,27 +17,20 @@
 #include "agent/CryptoStore.h"
 #include "common/JsonUtils.h"
 #include "support/ChildProcess.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 namespace velk::agent {
 namespace {
 
+using test::readFileText;
+using test::writeFileText;
 namespace fs = std::filesystem;
 using core::IdentifierType;
 using core::json;
 using core::SenderProfile;
 using test::LogCapture;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 bool isNewSenderId(const std::string& id) {
     return id.size() == 14 && id.starts_with("s-") &&
@@ -55,9 +48,9 @@ SenderProfile sender(std::string id, std::string name, std::string identifier = 
 
 class FileSettingsTest : public testing::Test {
 protected:
-    std::string fileText() const { return readFile(path_); }
-    json fileJson() const { return json::parse(fileText()); }
-    void givenFile(const std::string& text) const { writeFile(path_, text); }
+    std::string readFileText() const { return readFileText(path_); }
+    json fileJson() const { return json::parse(readFileText()); }
+    void givenFile(const std::string& text) const { writeFileText(path_, text); }
     // The names in the settings folder, to see what a save left behind.
     std::vector<std::string> folderEntries() const {
         std::vector<std::string> names;
@@ -91,7 +84,7 @@ TEST_P(GoldenFileTest, SavesTheseExactBytes) {
     }
     FileSettings settings(path_);
     ASSERT_TRUE(settings.save());
-    EXPECT_EQ(fileText(), GetParam().expected);
+    EXPECT_EQ(readFileText(), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -164,7 +157,7 @@ TEST_P(MigrationTest, RewritesOnlyWhatIsNotCurrent) {
     if (GetParam().rewritten) {
         EXPECT_EQ(fileJson()["schemaVersion"], 2);
     } else {
-        EXPECT_EQ(fileText(), GetParam().input);
+        EXPECT_EQ(readFileText(), GetParam().input);
     }
 }
 
@@ -262,7 +255,7 @@ TEST_F(FileSettingsTest, ReadsWhatItCanAndSkipsTheRest) {
     const json stored = fileJson()["senders"][1];
     EXPECT_TRUE(stored["identifier"].get<std::string>().starts_with("dpapi:"));
     EXPECT_TRUE(stored["apiKey"].get<std::string>().starts_with("dpapi:"));
-    EXPECT_EQ(fileText().find("clear-key"), std::string::npos);
+    EXPECT_EQ(readFileText().find("clear-key"), std::string::npos);
 }
 
 TEST_F(FileSettingsTest, AnActiveIdWithoutSendersStaysButNamesNoSender) {
@@ -309,10 +302,10 @@ TEST_P(UnusableFileTest, IsKeptAsBadBeforeAnythingOverwritesIt) {
     FileSettings settings(path_);
     EXPECT_EQ(log.count("WARN", "FileSettings: settings.json is not a valid object"), 1);
     EXPECT_TRUE(settings.listSenders().empty());
-    EXPECT_EQ(readFile(path_ + ".bad"), original);
+    EXPECT_EQ(readFileText(path_ + ".bad"), original);
 
     settings.upsertSender(sender("", "New"));
-    EXPECT_EQ(readFile(path_ + ".bad"), original);
+    EXPECT_EQ(readFileText(path_ + ".bad"), original);
     EXPECT_EQ(fileJson()["senders"].size(), 1u);
 }
 
@@ -342,9 +335,9 @@ TEST_F(FileSettingsTest, AKeptFileIsNeverReplaced) {
     givenFile(mistyped);
     FileSettings(path_).upsertSender(sender("s-1", "Named"));
 
-    EXPECT_EQ(readFile(path_ + ".bad"), originals[0]);
-    EXPECT_EQ(readFile(path_ + ".bad.1"), originals[1]);
-    EXPECT_EQ(readFile(path_ + ".bad.2"), mistyped);
+    EXPECT_EQ(readFileText(path_ + ".bad"), originals[0]);
+    EXPECT_EQ(readFileText(path_ + ".bad.1"), originals[1]);
+    EXPECT_EQ(readFileText(path_ + ".bad.2"), mistyped);
     EXPECT_EQ(folderEntries(), (std::vector<std::string>{"settings.json", "settings.json.bad",
                                                          "settings.json.bad.1", "settings.json.bad.2"}));
 }
@@ -378,7 +371,7 @@ TEST_P(MistypedValueTest, KeepsTheOriginalBeforeTheFirstWrite) {
                                     "\" has a value of the wrong type"),
               1);
     EXPECT_EQ(log.count("WARN", "FileSettings: kept the settings file as " + path_ + ".bad"), 1);
-    EXPECT_EQ(readFile(path_ + ".bad"), original);
+    EXPECT_EQ(readFileText(path_ + ".bad"), original);
     EXPECT_EQ(folderEntries(), (std::vector<std::string>{"settings.json", "settings.json.bad"}));
 }
 
@@ -452,7 +445,7 @@ TEST_F(FileSettingsTest, ProtectedValuesRoundTripThroughTheFile) {
         p.signerEmail = "x@y.bg";
         id = settings.upsertSender(p);
     }
-    const std::string text = fileText();
+    const std::string text = readFileText();
     EXPECT_EQ(text.find("831234567"), std::string::npos);
     EXPECT_EQ(text.find("api-key"), std::string::npos);
 
@@ -575,13 +568,13 @@ class NoChangeTest : public FileSettingsTest, public testing::WithParamInterface
 
 TEST_P(NoChangeTest, NeitherSavesNorNotifies) {
     givenFile(R"({"schemaVersion":2,"activeSenderId":"s-1","senders":[{"id":"s-1"},{"id":"s-2"}]})");
-    const std::string before = fileText();
+    const std::string before = readFileText();
     FileSettings settings(path_);
     int changes = 0;
     settings.addChangeListener([&] { ++changes; });
     GetParam().call(settings);
     EXPECT_EQ(changes, 0);
-    EXPECT_EQ(fileText(), before);
+    EXPECT_EQ(readFileText(), before);
     EXPECT_EQ(settings.activeSenderId(), "s-1");
 }
 
@@ -737,11 +730,11 @@ TEST_F(FileSettingsTest, SaveReportsAFolderThatCannotBeMade) {
 TEST_F(FileSettingsTest, TextThatIsNotUtf8FailsTheSaveAndKeepsTheOldFile) {
     FileSettings settings(path_);
     settings.upsertSender(sender("s-1", "A"));
-    const std::string before = fileText();
+    const std::string before = readFileText();
     LogCapture log;
     settings.upsertSender(sender("s-2", "bad \xC3"));
     EXPECT_EQ(log.count("ERROR", "FileSettings::save: "), 1);
-    EXPECT_EQ(fileText(), before);
+    EXPECT_EQ(readFileText(), before);
     EXPECT_FALSE(settings.save());
 }
 
@@ -760,7 +753,7 @@ class InterruptedSaveTest : public FileSettingsTest, public testing::WithParamIn
 
 TEST_P(InterruptedSaveTest, LeavesTheOldFileIntact) {
     givenFile(R"({"schemaVersion":2,"activeSenderId":"s-1","senders":[{"id":"s-1","displayName":"Old"}]})");
-    const std::string before = fileText();
+    const std::string before = readFileText();
     const bool ignoreSignal = GetParam().ignoreSignal;
     const int end = test::runInChild([&] {
         FileSettings settings(path_);
@@ -775,7 +768,7 @@ TEST_P(InterruptedSaveTest, LeavesTheOldFileIntact) {
         return settings.save() ? 1 : 0;
     });
     EXPECT_EQ(end, GetParam().expectedEnd);
-    EXPECT_EQ(fileText(), before);
+    EXPECT_EQ(readFileText(), before);
     if (ignoreSignal) {
         // A failed save cleans up after itself.
         EXPECT_EQ(folderEntries(), std::vector<std::string>{"settings.json"});
@@ -783,7 +776,7 @@ TEST_P(InterruptedSaveTest, LeavesTheOldFileIntact) {
     // What a killed writer left is removed at the next start.
     FileSettings again(path_);
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"settings.json"});
-    EXPECT_EQ(fileText(), before);
+    EXPECT_EQ(readFileText(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, InterruptedSaveTest,

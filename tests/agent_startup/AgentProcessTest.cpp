@@ -30,6 +30,7 @@
 #include "common/AgentVersion.h"
 #include "infrastructure/signing/PinStore.h"
 #include "platform/UniqueFd.h"
+#include "support/FileText.h"
 #include "support/FreePort.h"
 #include "support/TempDir.h"
 #include "support/TokenMinter.h"
@@ -49,13 +50,6 @@ constexpr std::chrono::seconds kDeadline{60};
 constexpr const char* kSenderId = "s-0000000000a1";
 constexpr const char* kCertificateId = "CERT-STARTUP-1";
 constexpr const char* kPin = "pin-7319-never-logged";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -84,7 +78,7 @@ protected:
     std::string runtimeDir() const { return home_.dir().sub("runtime"); }
     std::string agentFolder() const { return home_.dataHome() + "/VEZORodar"; }
     std::string logPath() const { return agentFolder() + "/Logs/VezoRodarC.log"; }
-    std::string log() const { return readFile(logPath()); }
+    std::string log() const { return readFileText(logPath()); }
 
     std::map<std::string, std::string> environment() const {
         return {{"HOME", home_.dir().str()},

@@ -17,6 +17,7 @@
 #include "PackageStandIns.h"
 #include "platform/AutoStart.h"
 #include "platform/ProtocolHandler.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/PollUntil.h"
 #include "support/TempDir.h"
@@ -30,13 +31,6 @@ using namespace std::chrono_literals;
 const QString kNotInstalled = QStringLiteral(
     "Не е намерен инсталиран пакет vezorodar. Ако агентът е стартиран от папка за разработка, ползвайте "
     "файловата система за изтриване.");
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 void writeScript(const std::string& path, const std::string& body) {
     std::ofstream(path, std::ios::binary) << "#!/bin/sh\n" << body;
@@ -113,7 +107,7 @@ protected:
         for (int i = 0; i < 6000 && !std::filesystem::exists(record()); ++i) {
             std::this_thread::sleep_for(10ms);
         }
-        const auto recorded = lines(readFile(record()));
+        const auto recorded = lines(readFileText(record()));
         EXPECT_FALSE(recorded.empty());
         for (int i = 0; i < 6000 && !recorded.empty() && !ended(recorded[0]); ++i) {
             std::this_thread::sleep_for(10ms);
@@ -155,7 +149,7 @@ TEST_F(UninstallerTest, AnInstalledPackageIsRemovedAndThenTheUsersEntries) {
     const auto recorded = removalRun();
     EXPECT_EQ(std::vector<std::string>(recorded.begin() + 1, recorded.end()),
               (std::vector<std::string>{"apt-get", "remove", "-y", "vezorodar"}));
-    EXPECT_EQ(readFile(dir.sub("dpkg-query.txt")), "-W\n-f=${Status}\nvezorodar\n");
+    EXPECT_EQ(readFileText(dir.sub("dpkg-query.txt")), "-W\n-f=${Status}\nvezorodar\n");
     EXPECT_EQ(log.count("INFO", "Uninstaller: launching pkexec apt-get remove -y vezorodar"), 1);
     for (int i = 0; i < 6000 && std::filesystem::exists(schemeEntry()); ++i) {
         std::this_thread::sleep_for(10ms);
