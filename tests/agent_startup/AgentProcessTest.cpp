@@ -34,6 +34,7 @@
 #include "support/FreePort.h"
 #include "support/TempDir.h"
 #include "support/TokenMinter.h"
+#include "support/TricklingPeer.h"
 
 namespace velk::test {
 namespace {
@@ -274,33 +275,10 @@ TEST_F(AgentProcessTest, APeerTricklingIntoTheInstanceSocketDoesNotHoldTheAgent)
     ASSERT_TRUE(waitUntilServing(agent)) << agent.standardError();
 
     const std::string name = "VezoRodarC_" + std::to_string(port_);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    const platform::UniqueFd peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
     // A byte every 450 ms: each comes within the agent's wait for the next,
     // so a per-byte wait would read on for about half a minute.
-    std::atomic<bool> stop{false};
-    std::thread trickle([&] {
-        for (int i = 0; i < 200 && !stop; ++i) {
-            if (::send(peer.get(), "s", 1, MSG_NOSIGNAL) != 1) {
-                return;
-            }
-            for (int slice = 0; slice < 9 && !stop; ++slice) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-        }
-    });
-    struct StopTrickle {
-        std::atomic<bool>& stop;
-        std::thread& thread;
-        ~StopTrickle() {
-            stop = true;
-            thread.join();
-        }
-    } stopTrickle{stop, trickle};
+    const TricklingPeer peer(name, 200);
+    ASSERT_TRUE(peer.connected());
 
     // Connected after the trickling peer, so taken after it.
     AgentProcess byHand = start({}, {});

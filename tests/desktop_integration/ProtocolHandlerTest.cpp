@@ -16,7 +16,7 @@
 #include "platform/DesktopEntry.h"
 #include "support/FileText.h"
 #include "support/LogCapture.h"
-#include "support/PollUntil.h"
+#include "support/RecordingProgram.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
 
@@ -43,23 +43,6 @@ protected:
                 "XDG_DATA_DIRS=" + home.dir().sub("no-system-data"),
                 "XDG_CONFIG_DIRS=" + home.dir().sub("no-system-config"),
                 "PATH=/usr/bin:/bin"};
-    }
-
-    // A stand-in for the agent at path that writes its program path and
-    // arguments, one a line, to the file out.
-    static void writeRecordingProgram(const std::string& path, const std::string& out) {
-        writeFileText(path, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + out + ".tmp' && mv '" + out +
-                                ".tmp' '" + out + "'\n");
-        ::chmod(path.c_str(), 0755);
-    }
-
-    // What the stand-in wrote, once it has: an opener may return before the
-    // program it started has run.
-    static std::string recordedArguments(const std::string& out) {
-        const bool written = pollUntil([&] { return std::filesystem::exists(out); },
-                                       [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); });
-        EXPECT_TRUE(written) << "the program never ran: " << out << " was not written";
-        return readFileText(out);
     }
 
     IsolatedHome home;

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "support/FileText.h"
-#include "support/PollUntil.h"
+#include "support/RecordingProgram.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
 
@@ -121,19 +121,14 @@ TEST_F(AutoStartTest, DesktopLaunchesThePathBareOrQuoted) {
         const std::string program = home.dir().sub(folderName) + "/VezoRodarC";
         const std::string out = home.dir().sub("argv.txt");
         std::filesystem::remove(out);
-        writeFileText(program, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + out + ".tmp' && mv '" + out +
-                                   ".tmp' '" + out + "'\n");
-        ::chmod(program.c_str(), 0755);
+        writeRecordingProgram(program, out);
         ASSERT_TRUE(AutoStart::enable(program, "--silent"));
 
         const ToolRun launched = runTool({"/usr/bin/gio", "launch", entryPath()},
                                          {"HOME=" + home.dir().str(), "PATH=/usr/bin:/bin"}, kToolDeadline);
         ASSERT_TRUE(launched.succeeded()) << "gio launch " << launched.describe();
         // gio starts the program and returns; the program writes its arguments.
-        const bool written = pollUntil([&] { return std::filesystem::exists(out); },
-                                       [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); });
-        ASSERT_TRUE(written) << "the program never ran: " << out << " was not written";
-        EXPECT_EQ(readFileText(out), program + "\n--silent\n");
+        EXPECT_EQ(recordedArguments(out), program + "\n--silent\n");
     }
 }
 
