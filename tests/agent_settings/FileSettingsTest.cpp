@@ -48,8 +48,8 @@ SenderProfile sender(std::string id, std::string name, std::string identifier = 
 
 class FileSettingsTest : public testing::Test {
 protected:
-    std::string readFileText() const { return readFileText(path_); }
-    json fileJson() const { return json::parse(readFileText()); }
+    std::string fileText() const { return readFileText(path_); }
+    json fileJson() const { return json::parse(fileText()); }
     void givenFile(const std::string& text) const { writeFileText(path_, text); }
     // The names in the settings folder, to see what a save left behind.
     std::vector<std::string> folderEntries() const {
@@ -84,7 +84,7 @@ TEST_P(GoldenFileTest, SavesTheseExactBytes) {
     }
     FileSettings settings(path_);
     ASSERT_TRUE(settings.save());
-    EXPECT_EQ(readFileText(), GetParam().expected);
+    EXPECT_EQ(fileText(), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -157,7 +157,7 @@ TEST_P(MigrationTest, RewritesOnlyWhatIsNotCurrent) {
     if (GetParam().rewritten) {
         EXPECT_EQ(fileJson()["schemaVersion"], 2);
     } else {
-        EXPECT_EQ(readFileText(), GetParam().input);
+        EXPECT_EQ(fileText(), GetParam().input);
     }
 }
 
@@ -255,7 +255,7 @@ TEST_F(FileSettingsTest, ReadsWhatItCanAndSkipsTheRest) {
     const json stored = fileJson()["senders"][1];
     EXPECT_TRUE(stored["identifier"].get<std::string>().starts_with("dpapi:"));
     EXPECT_TRUE(stored["apiKey"].get<std::string>().starts_with("dpapi:"));
-    EXPECT_EQ(readFileText().find("clear-key"), std::string::npos);
+    EXPECT_EQ(fileText().find("clear-key"), std::string::npos);
 }
 
 TEST_F(FileSettingsTest, AnActiveIdWithoutSendersStaysButNamesNoSender) {
@@ -445,7 +445,7 @@ TEST_F(FileSettingsTest, ProtectedValuesRoundTripThroughTheFile) {
         p.signerEmail = "x@y.bg";
         id = settings.upsertSender(p);
     }
-    const std::string text = readFileText();
+    const std::string text = fileText();
     EXPECT_EQ(text.find("831234567"), std::string::npos);
     EXPECT_EQ(text.find("api-key"), std::string::npos);
 
@@ -568,13 +568,13 @@ class NoChangeTest : public FileSettingsTest, public testing::WithParamInterface
 
 TEST_P(NoChangeTest, NeitherSavesNorNotifies) {
     givenFile(R"({"schemaVersion":2,"activeSenderId":"s-1","senders":[{"id":"s-1"},{"id":"s-2"}]})");
-    const std::string before = readFileText();
+    const std::string before = fileText();
     FileSettings settings(path_);
     int changes = 0;
     settings.addChangeListener([&] { ++changes; });
     GetParam().call(settings);
     EXPECT_EQ(changes, 0);
-    EXPECT_EQ(readFileText(), before);
+    EXPECT_EQ(fileText(), before);
     EXPECT_EQ(settings.activeSenderId(), "s-1");
 }
 
@@ -730,11 +730,11 @@ TEST_F(FileSettingsTest, SaveReportsAFolderThatCannotBeMade) {
 TEST_F(FileSettingsTest, TextThatIsNotUtf8FailsTheSaveAndKeepsTheOldFile) {
     FileSettings settings(path_);
     settings.upsertSender(sender("s-1", "A"));
-    const std::string before = readFileText();
+    const std::string before = fileText();
     LogCapture log;
     settings.upsertSender(sender("s-2", "bad \xC3"));
     EXPECT_EQ(log.count("ERROR", "FileSettings::save: "), 1);
-    EXPECT_EQ(readFileText(), before);
+    EXPECT_EQ(fileText(), before);
     EXPECT_FALSE(settings.save());
 }
 
@@ -753,7 +753,7 @@ class InterruptedSaveTest : public FileSettingsTest, public testing::WithParamIn
 
 TEST_P(InterruptedSaveTest, LeavesTheOldFileIntact) {
     givenFile(R"({"schemaVersion":2,"activeSenderId":"s-1","senders":[{"id":"s-1","displayName":"Old"}]})");
-    const std::string before = readFileText();
+    const std::string before = fileText();
     const bool ignoreSignal = GetParam().ignoreSignal;
     const int end = test::runInChild([&] {
         FileSettings settings(path_);
@@ -768,7 +768,7 @@ TEST_P(InterruptedSaveTest, LeavesTheOldFileIntact) {
         return settings.save() ? 1 : 0;
     });
     EXPECT_EQ(end, GetParam().expectedEnd);
-    EXPECT_EQ(readFileText(), before);
+    EXPECT_EQ(fileText(), before);
     if (ignoreSignal) {
         // A failed save cleans up after itself.
         EXPECT_EQ(folderEntries(), std::vector<std::string>{"settings.json"});
@@ -776,7 +776,7 @@ TEST_P(InterruptedSaveTest, LeavesTheOldFileIntact) {
     // What a killed writer left is removed at the next start.
     FileSettings again(path_);
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"settings.json"});
-    EXPECT_EQ(readFileText(), before);
+    EXPECT_EQ(fileText(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, InterruptedSaveTest,

@@ -236,7 +236,9 @@ TEST(LoggableText, CutsWholeCharactersThenEscapesEveryStrayByte) {
         {"файл\n", std::string::npos, "файл\\x0A"},
         // A stray byte reads as itself, never as U+FFFD.
         {"a\xFF\xD0", std::string::npos, "a\\xFF\\xD0"},
-        {"a\xFFb", 2, "a\\xFF"},
+        {"a\xFF"
+         "b",
+         2, "a\\xFF"},
         // The cut leaves out a character it would split.
         {"ab\xD0\xB6", 3, "ab"},
         {"ab\xD0\xB6", 4, "ab\xD0\xB6"},

@@ -32,11 +32,6 @@ const QString kNotInstalled = QStringLiteral(
     "Не е намерен инсталиран пакет vezorodar. Ако агентът е стартиран от папка за разработка, ползвайте "
     "файловата система за изтриване.");
 
-void writeScript(const std::string& path, const std::string& body) {
-    std::ofstream(path, std::ios::binary) << "#!/bin/sh\n" << body;
-    ::chmod(path.c_str(), 0755);
-}
-
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream in(text);
@@ -73,16 +68,16 @@ protected:
     std::string schemeEntry() const { return platform::ProtocolHandler::entryPath(); }
 
     void packageStatus(const std::string& status, int exitCode = 0) {
-        writeScript(bin() + "/dpkg-query", "printf '%s\\n' \"$@\" > '" + dir.sub("dpkg-query.txt") +
-                                               "'\nprintf '" + status + "'\nexit " +
-                                               std::to_string(exitCode) + "\n");
+        PackageStandIns::writeScript(bin() + "/dpkg-query",
+                                     "printf '%s\\n' \"$@\" > '" + dir.sub("dpkg-query.txt") + "'\nprintf '" +
+                                         status + "'\nexit " + std::to_string(exitCode) + "\n");
     }
     // Records its parent (the shell) and arguments, then answers exitCode
     // as pkexec does (126: the password prompt was dismissed).
     void pkexecAnswers(int exitCode) {
-        writeScript(bin() + "/pkexec", "printf '%s\\n' \"$PPID\" \"$@\" > '" + record() + ".tmp'\nmv '" +
-                                           record() + ".tmp' '" + record() + "'\nexit " +
-                                           std::to_string(exitCode) + "\n");
+        PackageStandIns::writeScript(bin() + "/pkexec", "printf '%s\\n' \"$PPID\" \"$@\" > '" + record() +
+                                                            ".tmp'\nmv '" + record() + ".tmp' '" + record() +
+                                                            "'\nexit " + std::to_string(exitCode) + "\n");
     }
 
     // Starts the uninstaller and waits for its outcome: the failure reason,
