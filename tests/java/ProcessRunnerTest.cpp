@@ -20,6 +20,7 @@
 #include "infrastructure/java/ProcessRunner.h"
 #include "java/ChildScripts.h"
 #include "platform/UniqueFd.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 
 namespace velk::core::infra::java {
@@ -69,8 +70,7 @@ int liveMembers(pid_t group) {
         if (name.find_first_not_of("0123456789") != std::string::npos) {
             continue;
         }
-        std::ifstream stat("/proc/" + name + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const std::string text = test::readFileText("/proc/" + name + "/stat");
         const std::size_t close = text.rfind(')');
         if (close == std::string::npos) {
             continue;
