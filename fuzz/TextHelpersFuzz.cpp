@@ -74,6 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         VELK_FUZZ_CHECK(velk::fuzz::staysOneLogLine(escaped));
         VELK_FUZZ_CHECK(!velk::fuzz::staysOneLogLine(bytes) || escaped == bytes);
         VELK_FUZZ_CHECK(escaped.size() <= 4 * bytes.size());
+        for (const std::size_t limit : limits) {
+            VELK_FUZZ_CHECK(loggableText(bytes, limit) == escapeControlBytes(utf8SafePrefix(bytes, limit)));
+        }
+        VELK_FUZZ_CHECK(loggableText(bytes) == escaped);
         const std::string encodedForUrl = percentEncode(bytes);
         VELK_FUZZ_CHECK(encodedForUrl.find_first_of("&=?/#+ ") == std::string::npos);
     });

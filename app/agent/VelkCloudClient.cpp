@@ -22,11 +22,6 @@ std::string stringMember(const json& object, const char* key) {
     return it == object.end() ? std::string() : it->get<std::string>();
 }
 
-// Outside text on its way into the log.
-std::string forLog(std::string_view text) {
-    return core::escapeControlBytes(core::toValidUtf8(text));
-}
-
 }  // namespace
 
 const std::string& platformDownloadUrl(const AgentVersionInfo& info) {
@@ -79,7 +74,8 @@ AgentVersionInfo VelkCloudClient::checkVersion() {
     AgentVersionInfo info;
     const auto response = http_->get(baseUrl_ + kVersionPath, core::infra::portal::PortalJsonHeaders);
     if (!response.error.empty()) {
-        logLine(LogLevel::Warn, "VelkCloudClient::checkVersion: transport error — " + forLog(response.error));
+        logLine(LogLevel::Warn,
+                "VelkCloudClient::checkVersion: transport error — " + core::loggableText(response.error));
         return info;
     }
     if (response.status < 200 || response.status > 299) {
@@ -88,7 +84,7 @@ AgentVersionInfo VelkCloudClient::checkVersion() {
     }
     std::string error;
     if (!readVersionReply(response.body, info, error)) {
-        logLine(LogLevel::Warn, "VelkCloudClient::checkVersion: parse error — " + forLog(error));
+        logLine(LogLevel::Warn, "VelkCloudClient::checkVersion: parse error — " + core::loggableText(error));
     }
     return info;
 }

@@ -346,6 +346,10 @@ std::string escapeControlBytes(std::string_view text) {
     return out;
 }
 
+std::string loggableText(std::string_view text, std::size_t maxBytes) {
+    return escapeControlBytes(text.size() > maxBytes ? utf8SafePrefix(text, maxBytes) : text);
+}
+
 std::string percentEncode(std::string_view value) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;

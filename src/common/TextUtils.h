@@ -48,6 +48,9 @@ std::string toValidUtf8(std::string_view text);
 // byte that is no part of a well-formed UTF-8 character as "\xNN", all with
 // upper-case hex digits. Every other character, Cyrillic too, stays as it is.
 std::string escapeControlBytes(std::string_view text);
+// Outside text on its way into a log line: cut to at most maxBytes bytes
+// without splitting a character, then escaped as above.
+std::string loggableText(std::string_view text, std::size_t maxBytes = std::string_view::npos);
 
 // Percent-encodes every byte but the unreserved characters of RFC 3986, so a
 // value from outside cannot add parameters or paths to a URL.

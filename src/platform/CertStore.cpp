@@ -57,7 +57,7 @@ void warnOnce(const std::string& line) {
 
 // A file name from the folder, fit for a log line.
 std::string shown(const std::filesystem::path& path) {
-    return core::escapeControlBytes(core::toValidUtf8(path.string()));
+    return core::loggableText(path.string());
 }
 
 bool readFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out) {

@@ -17,27 +17,20 @@
 #include "agent/CryptoStore.h"
 #include "common/JsonUtils.h"
 #include "support/ChildProcess.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 namespace velk::agent {
 namespace {
 
+using test::readFileText;
+using test::writeFileText;
 namespace fs = std::filesystem;
 using core::IdentifierType;
 using core::json;
 using core::SenderProfile;
 using test::LogCapture;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 bool isNewSenderId(const std::string& id) {
     return id.size() == 14 && id.starts_with("s-") &&
@@ -55,9 +48,9 @@ SenderProfile sender(std::string id, std::string name, std::string identifier = 
 
 class FileSettingsTest : public testing::Test {
 protected:
-    std::string fileText() const { return readFile(path_); }
+    std::string fileText() const { return readFileText(path_); }
     json fileJson() const { return json::parse(fileText()); }
-    void givenFile(const std::string& text) const { writeFile(path_, text); }
+    void givenFile(const std::string& text) const { writeFileText(path_, text); }
     // The names in the settings folder, to see what a save left behind.
     std::vector<std::string> folderEntries() const {
         std::vector<std::string> names;
@@ -309,10 +302,10 @@ TEST_P(UnusableFileTest, IsKeptAsBadBeforeAnythingOverwritesIt) {
     FileSettings settings(path_);
     EXPECT_EQ(log.count("WARN", "FileSettings: settings.json is not a valid object"), 1);
     EXPECT_TRUE(settings.listSenders().empty());
-    EXPECT_EQ(readFile(path_ + ".bad"), original);
+    EXPECT_EQ(readFileText(path_ + ".bad"), original);
 
     settings.upsertSender(sender("", "New"));
-    EXPECT_EQ(readFile(path_ + ".bad"), original);
+    EXPECT_EQ(readFileText(path_ + ".bad"), original);
     EXPECT_EQ(fileJson()["senders"].size(), 1u);
 }
 
@@ -342,9 +335,9 @@ TEST_F(FileSettingsTest, AKeptFileIsNeverReplaced) {
     givenFile(mistyped);
     FileSettings(path_).upsertSender(sender("s-1", "Named"));
 
-    EXPECT_EQ(readFile(path_ + ".bad"), originals[0]);
-    EXPECT_EQ(readFile(path_ + ".bad.1"), originals[1]);
-    EXPECT_EQ(readFile(path_ + ".bad.2"), mistyped);
+    EXPECT_EQ(readFileText(path_ + ".bad"), originals[0]);
+    EXPECT_EQ(readFileText(path_ + ".bad.1"), originals[1]);
+    EXPECT_EQ(readFileText(path_ + ".bad.2"), mistyped);
     EXPECT_EQ(folderEntries(), (std::vector<std::string>{"settings.json", "settings.json.bad",
                                                          "settings.json.bad.1", "settings.json.bad.2"}));
 }
@@ -378,7 +371,7 @@ TEST_P(MistypedValueTest, KeepsTheOriginalBeforeTheFirstWrite) {
                                     "\" has a value of the wrong type"),
               1);
     EXPECT_EQ(log.count("WARN", "FileSettings: kept the settings file as " + path_ + ".bad"), 1);
-    EXPECT_EQ(readFile(path_ + ".bad"), original);
+    EXPECT_EQ(readFileText(path_ + ".bad"), original);
     EXPECT_EQ(folderEntries(), (std::vector<std::string>{"settings.json", "settings.json.bad"}));
 }
 

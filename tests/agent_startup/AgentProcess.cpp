@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/FileText.h"
+
 extern char** environ;
 
 namespace velk::test {
@@ -121,10 +123,7 @@ void AgentProcess::signal(int signalNumber) {
 }
 
 std::string AgentProcess::standardError() const {
-    std::ifstream in(errPath_, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return readFileText(errPath_);
 }
 
 }  // namespace velk::test

@@ -32,9 +32,11 @@
 #include "infrastructure/signing/PinStore.h"
 #include "java/ChildScripts.h"
 #include "platform/UniqueFd.h"
+#include "support/FileText.h"
 #include "support/FreePort.h"
 #include "support/TempDir.h"
 #include "support/TokenMinter.h"
+#include "support/TricklingPeer.h"
 
 namespace velk::test {
 namespace {
@@ -51,13 +53,6 @@ constexpr std::chrono::seconds kDeadline{60};
 constexpr const char* kSenderId = "s-0000000000a1";
 constexpr const char* kCertificateId = "CERT-STARTUP-1";
 constexpr const char* kPin = "pin-7319-never-logged";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -86,7 +81,7 @@ protected:
     std::string runtimeDir() const { return home_.dir().sub("runtime"); }
     std::string agentFolder() const { return home_.dataHome() + "/VEZORodar"; }
     std::string logPath() const { return agentFolder() + "/Logs/VezoRodarC.log"; }
-    std::string log() const { return readFile(logPath()); }
+    std::string log() const { return readFileText(logPath()); }
 
     std::map<std::string, std::string> environment() const {
         return {{"HOME", home_.dir().str()},
@@ -366,33 +361,10 @@ TEST_F(AgentProcessTest, APeerTricklingIntoTheInstanceSocketDoesNotHoldTheAgent)
     ASSERT_TRUE(waitUntilServing(agent)) << agent.standardError();
 
     const std::string name = "VezoRodarC_" + std::to_string(port_);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    const platform::UniqueFd peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
     // A byte every 450 ms: each comes within the agent's wait for the next,
     // so a per-byte wait would read on for about half a minute.
-    std::atomic<bool> stop{false};
-    std::thread trickle([&] {
-        for (int i = 0; i < 200 && !stop; ++i) {
-            if (::send(peer.get(), "s", 1, MSG_NOSIGNAL) != 1) {
-                return;
-            }
-            for (int slice = 0; slice < 9 && !stop; ++slice) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-        }
-    });
-    struct StopTrickle {
-        std::atomic<bool>& stop;
-        std::thread& thread;
-        ~StopTrickle() {
-            stop = true;
-            thread.join();
-        }
-    } stopTrickle{stop, trickle};
+    const TricklingPeer peer(name, 200);
+    ASSERT_TRUE(peer.connected());
 
     // Connected after the trickling peer, so taken after it.
     AgentProcess byHand = start({}, {});

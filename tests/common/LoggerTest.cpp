@@ -12,17 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "support/FileText.h"
 #include "support/TempDir.h"
 
 namespace velk::core {
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::readFileText;
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -84,7 +80,7 @@ TEST(Logger, WritesToStderrAndOnlyLaterLinesToTheFile) {
     flushLog();
     const std::string stderrText = testing::internal::GetCapturedStderr();
 
-    const std::string fileText = readFile(path);
+    const std::string fileText = readFileText(path);
     EXPECT_EQ(fileText, stderrText);
     EXPECT_EQ(fileText.find("before the file"), std::string::npos);
     const auto fileLines = lines(fileText);
@@ -97,7 +93,7 @@ TEST(Logger, WritesToStderrAndOnlyLaterLinesToTheFile) {
     // Appends to what is there.
     openLogFile(path);
     logLine(LogLevel::Debug, "Test: appended");
-    EXPECT_EQ(lines(readFile(path)).size(), 4u);
+    EXPECT_EQ(lines(readFileText(path)).size(), 4u);
 }
 
 TEST(Logger, ConcurrentLinesNeverInterleave) {
@@ -122,7 +118,7 @@ TEST(Logger, ConcurrentLinesNeverInterleave) {
     }
     const std::string stderrText = testing::internal::GetCapturedStderr();
 
-    for (const std::string& text : {readFile(path), stderrText}) {
+    for (const std::string& text : {readFileText(path), stderrText}) {
         const auto all = lines(text);
         ASSERT_EQ(all.size(), static_cast<std::size_t>(kThreads * kLines));
         for (const auto& line : all) {
@@ -168,7 +164,7 @@ TEST(LogFile, IsPrivateToTheUser) {
     logLine(LogLevel::Info, "Test: appended");
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(modeOf(older), 0600u);
-    EXPECT_EQ(lines(readFile(older)).size(), 2u);
+    EXPECT_EQ(lines(readFileText(older)).size(), 2u);
 }
 
 // Past its size the file moves to "<name>.1", replacing an older one, so the
@@ -193,9 +189,9 @@ TEST(LogFile, IsRotatedToOneOlderFilePastItsSize) {
     EXPECT_EQ(modeOf(older), 0600u);
     EXPECT_EQ(modeOf(path), 0600u);
     // The newest lines are whole and in order across the two files.
-    const std::string both = readFile(older) + readFile(path);
+    const std::string both = readFileText(older) + readFileText(path);
     EXPECT_EQ(both, stderrText.substr(stderrText.size() - both.size()));
-    EXPECT_GT(lines(readFile(older)).size(), 30u);  // the older file was full
+    EXPECT_GT(lines(readFileText(older)).size(), 30u);  // the older file was full
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         ++files;
@@ -212,8 +208,8 @@ TEST(LogFile, AFileAlreadyPastItsSizeIsRotatedAtTheFirstLine) {
     testing::internal::CaptureStderr();
     logLine(LogLevel::Info, "Test: first");
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(readFile(path + ".1"), earlier);
-    EXPECT_EQ(lines(readFile(path)).size(), 1u);
+    EXPECT_EQ(readFileText(path + ".1"), earlier);
+    EXPECT_EQ(lines(readFileText(path)).size(), 1u);
 }
 
 }  // namespace

@@ -225,6 +225,30 @@ TEST(EscapeControlBytes, EscapesEveryLineBreakAndControlCharacterOnly) {
     }
 }
 
+TEST(LoggableText, CutsWholeCharactersThenEscapesEveryStrayByte) {
+    struct Case {
+        std::string text;
+        std::size_t maxBytes;
+        std::string logged;
+    };
+    const std::vector<Case> cases = {
+        {"", 0, ""},
+        {"файл\n", std::string::npos, "файл\\x0A"},
+        // A stray byte reads as itself, never as U+FFFD.
+        {"a\xFF\xD0", std::string::npos, "a\\xFF\\xD0"},
+        {"a\xFF"
+         "b",
+         2, "a\\xFF"},
+        // The cut leaves out a character it would split.
+        {"ab\xD0\xB6", 3, "ab"},
+        {"ab\xD0\xB6", 4, "ab\xD0\xB6"},
+        {"a\r\nb", 2, "a\\x0D"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(loggableText(c.text, c.maxBytes), c.logged) << c.logged;
+    }
+}
+
 TEST(PercentEncode, KeepsOnlyUnreservedCharacters) {
     EXPECT_EQ(percentEncode("2024-01_a.b~Z9"), "2024-01_a.b~Z9");
     EXPECT_EQ(percentEncode("0&YEAR=1999"), "0%26YEAR%3D1999");

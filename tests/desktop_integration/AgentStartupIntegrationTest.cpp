@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "agent_startup/AgentProcess.h"
+#include "support/FileText.h"
 #include "support/FreePort.h"
 #include "support/TempDir.h"
 
@@ -25,13 +26,6 @@ namespace velk::test {
 namespace {
 
 constexpr std::chrono::seconds kDeadline{60};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 int occurrences(const std::string& text, const std::string& part) {
     int n = 0;
@@ -48,7 +42,7 @@ protected:
         std::filesystem::permissions(home_.dir().sub("runtime"), std::filesystem::perms::owner_all);
     }
 
-    std::string log() const { return readFile(home_.dataHome() + "/VEZORodar/Logs/VezoRodarC.log"); }
+    std::string log() const { return readFileText(home_.dataHome() + "/VEZORodar/Logs/VezoRodarC.log"); }
 
     // Starts the agent, waits until it has shown itself, ends it with
     // SIGTERM and returns its exit code.
@@ -81,12 +75,12 @@ TEST_F(AgentStartupIntegrationTest, TheFirstStartRegistersTheSchemeAndLaterStart
 
     ASSERT_EQ(startAndEnd(), 0) << log();
     const std::string exe = std::filesystem::canonical(VELK_AGENT_EXE).string();
-    const std::string entry = readFile(home_.dataHome() + "/applications/vezorodar.desktop");
+    const std::string entry = readFileText(home_.dataHome() + "/applications/vezorodar.desktop");
     // The build folder's path needs no quoting, so the program stands bare.
     EXPECT_NE(entry.find("\nExec=" + exe + " %u\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("\nMimeType=x-scheme-handler/vezorodar;\n"), std::string::npos) << entry;
     EXPECT_EQ(
-        readFile(home_.configHome() + "/mimeapps.list"),
+        readFileText(home_.configHome() + "/mimeapps.list"),
         "[Default Applications]\ntext/html=firefox.desktop\nx-scheme-handler/vezorodar=vezorodar.desktop\n");
 
     // In start-up's order: the log, the scheme, ... the update check, the
@@ -111,7 +105,7 @@ TEST_F(AgentStartupIntegrationTest, TheFirstStartRegistersTheSchemeAndLaterStart
     ASSERT_EQ(startAndEnd(), 0) << log();
     EXPECT_EQ(occurrences(log(), "vezorodar:// protocol registered under HKCU"), 1) << log();
     EXPECT_EQ(occurrences(log(), "VezoRodarC exiting"), 2) << log();
-    EXPECT_NE(readFile(home_.dataHome() + "/applications/vezorodar.desktop").find("X-Mine=kept\n"),
+    EXPECT_NE(readFileText(home_.dataHome() + "/applications/vezorodar.desktop").find("X-Mine=kept\n"),
               std::string::npos);
 
     // An entry an earlier version wrote, with the program quoted (which

@@ -14,8 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/DesktopEntry.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
-#include "support/PollUntil.h"
+#include "support/RecordingProgram.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
 
@@ -27,18 +28,6 @@ using platform::ProtocolHandler;
 constexpr std::chrono::seconds kToolDeadline{60};
 
 constexpr const char* kDefaultLine = "x-scheme-handler/vezorodar=vezorodar.desktop\n";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 class ProtocolHandlerTest : public ::testing::Test {
 protected:
@@ -56,23 +45,6 @@ protected:
                 "PATH=/usr/bin:/bin"};
     }
 
-    // A stand-in for the agent at path that writes its program path and
-    // arguments, one a line, to the file out.
-    static void writeRecordingProgram(const std::string& path, const std::string& out) {
-        writeFile(path, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + out + ".tmp' && mv '" + out +
-                            ".tmp' '" + out + "'\n");
-        ::chmod(path.c_str(), 0755);
-    }
-
-    // What the stand-in wrote, once it has: an opener may return before the
-    // program it started has run.
-    static std::string recordedArguments(const std::string& out) {
-        const bool written = pollUntil([&] { return std::filesystem::exists(out); },
-                                       [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); });
-        EXPECT_TRUE(written) << "the program never ran: " << out << " was not written";
-        return readFile(out);
-    }
-
     IsolatedHome home;
 };
 
@@ -87,7 +59,7 @@ TEST_F(ProtocolHandlerTest, RegisterWritesTheEntryAndTheDefaultHandlerByteForByt
     EXPECT_EQ(log.count("INFO", "vezorodar:// protocol registered under HKCU"), 1);
     EXPECT_EQ(log.count("ERROR"), 0);
 
-    EXPECT_EQ(readFile(entryPath()),
+    EXPECT_EQ(readFileText(entryPath()),
               "[Desktop Entry]\n"
               "Type=Application\n"
               "Name=VELK Agent\n"
@@ -96,12 +68,12 @@ TEST_F(ProtocolHandlerTest, RegisterWritesTheEntryAndTheDefaultHandlerByteForByt
               "Terminal=false\n"
               "NoDisplay=true\n"
               "MimeType=x-scheme-handler/vezorodar;\n");
-    EXPECT_EQ(readFile(mimeAppsPath()), std::string("[Default Applications]\n") + kDefaultLine);
+    EXPECT_EQ(readFileText(mimeAppsPath()), std::string("[Default Applications]\n") + kDefaultLine);
     EXPECT_TRUE(ProtocolHandler::isRegistered());
 
     // Registering again changes nothing and leaves no temporary files.
     ASSERT_TRUE(ProtocolHandler::registerHandler(exe));
-    EXPECT_EQ(readFile(mimeAppsPath()), std::string("[Default Applications]\n") + kDefaultLine);
+    EXPECT_EQ(readFileText(mimeAppsPath()), std::string("[Default Applications]\n") + kDefaultLine);
     std::vector<std::string> names;
     for (const auto& item : std::filesystem::directory_iterator(home.dataHome() + "/applications")) {
         names.push_back(item.path().filename().string());
@@ -169,22 +141,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ProtocolHandlerTest, RegisterKeepsTheUsersLinesAndALinkedFile) {
     const std::string elsewhere = home.dir().sub("dotfiles/mimeapps.list");
-    writeFile(elsewhere, "[Default Applications]\ntext/html=firefox.desktop\n");
+    writeFileText(elsewhere, "[Default Applications]\ntext/html=firefox.desktop\n");
     std::filesystem::create_directories(home.configHome());
     std::filesystem::create_symlink(elsewhere, mimeAppsPath());
 
     ASSERT_TRUE(ProtocolHandler::registerHandler("/opt/v/VezoRodarC"));
     EXPECT_TRUE(std::filesystem::is_symlink(mimeAppsPath()));
-    EXPECT_EQ(readFile(elsewhere),
+    EXPECT_EQ(readFileText(elsewhere),
               std::string("[Default Applications]\ntext/html=firefox.desktop\n") + kDefaultLine);
 }
 
 TEST_F(ProtocolHandlerTest, RegisteredNeedsTheEntryAndADefaultLineOfAnyValue) {
-    writeFile(entryPath(), "[Desktop Entry]\nExec=/another/copy %u\n");
+    writeFileText(entryPath(), "[Desktop Entry]\nExec=/another/copy %u\n");
     EXPECT_FALSE(ProtocolHandler::isRegistered());
-    writeFile(mimeAppsPath(), "[Added Associations]\nx-scheme-handler/vezorodar=vezorodar.desktop;\n");
+    writeFileText(mimeAppsPath(), "[Added Associations]\nx-scheme-handler/vezorodar=vezorodar.desktop;\n");
     EXPECT_FALSE(ProtocolHandler::isRegistered());
-    writeFile(mimeAppsPath(), "[Default Applications]\nx-scheme-handler/vezorodar=another.desktop\n");
+    writeFileText(mimeAppsPath(), "[Default Applications]\nx-scheme-handler/vezorodar=another.desktop\n");
     EXPECT_TRUE(ProtocolHandler::isRegistered());
     std::filesystem::remove(entryPath());
     EXPECT_FALSE(ProtocolHandler::isRegistered());
@@ -203,7 +175,7 @@ TEST_F(ProtocolHandlerTest, FailuresAreLoggedAndAnswerFalse) {
 
     // The configuration folder is a file: the entry is written, the default
     // line is not, and the next start tries again.
-    writeFile(home.configHome(), "not a folder");
+    writeFileText(home.configHome(), "not a folder");
     LogCapture log;
     EXPECT_FALSE(ProtocolHandler::registerHandler("/opt/v/VezoRodarC"));
     EXPECT_EQ(log.count("ERROR", "ProtocolHandler::registerHandler: cannot write "), 1);
@@ -218,7 +190,7 @@ TEST_F(ProtocolHandlerTest, XdgMimeNamesTheEntryAsTheSchemesHandler) {
     if (::access("/usr/bin/xdg-mime", X_OK) != 0) {
         GTEST_SKIP() << "xdg-mime is not installed (package xdg-utils; scripts/setup installs it)";
     }
-    writeFile(mimeAppsPath(), "[Default Applications]\ntext/html=firefox.desktop\n");
+    writeFileText(mimeAppsPath(), "[Default Applications]\ntext/html=firefox.desktop\n");
     ASSERT_TRUE(ProtocolHandler::registerHandler("/home/иван/Моите програми/VezoRodarC"));
     const ToolRun answer = runTool({"/usr/bin/xdg-mime", "query", "default", "x-scheme-handler/vezorodar"},
                                    desktopEnvironment(), kToolDeadline);
@@ -295,8 +267,8 @@ TEST_F(ProtocolHandlerTest, APathWithPercentIsNamedByItsLinkToTheSameProgram) {
     const std::string bin = home.dir().sub("bin");
     const std::string program = home.dir().sub("100%/VezoRodarC");
     const std::string other = home.dir().sub("other/VezoRodarC");
-    writeFile(program, "#!/bin/sh\n");
-    writeFile(other, "#!/bin/sh\n");
+    writeFileText(program, "#!/bin/sh\n");
+    writeFileText(other, "#!/bin/sh\n");
     std::filesystem::create_directories(bin);
 
     EXPECT_EQ(platform::desktopEntryProgram("/opt/v/VezoRodarC", bin), "/opt/v/VezoRodarC");

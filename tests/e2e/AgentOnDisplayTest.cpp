@@ -28,6 +28,7 @@
 #include "fakes/LoopbackHosts.h"
 #include "fakes/agency/FakeAgency.h"
 #include "support/CertStoreFolder.h"
+#include "support/FileText.h"
 #include "support/FreePort.h"
 #include "support/TempDir.h"
 
@@ -50,13 +51,6 @@ constexpr const char* kSenderName = "Тестова фирма ЕООД";
 constexpr const char* kOrigin = "https://app.example.test";
 constexpr const char* kEik = "123456789";
 constexpr const char* kObligations = "/api/base/debt-payments";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // One answer of the local API.
 struct Answer {
@@ -95,7 +89,7 @@ protected:
     }
 
     std::string agentFolder() const { return home_.dataHome() + "/VEZORodar"; }
-    std::string log() const { return readFile(agentFolder() + "/Logs/VezoRodarC.log"); }
+    std::string log() const { return readFileText(agentFolder() + "/Logs/VezoRodarC.log"); }
 
     void writeSettings(const std::string& certificateId) const {
         std::filesystem::create_directories(agentFolder());

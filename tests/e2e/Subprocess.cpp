@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/FileText.h"
+
 extern char** environ;
 
 namespace velk::test {
@@ -236,10 +238,7 @@ void Subprocess::stop(std::chrono::milliseconds grace) {
 }
 
 std::string Subprocess::output() const {
-    std::ifstream in(outputPath_, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return readFileText(outputPath_);
 }
 
 ToolResult runTool(const std::vector<std::string>& argv,

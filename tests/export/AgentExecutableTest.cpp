@@ -15,12 +15,14 @@
 
 #include "common/AgentVersion.h"
 #include "operations/OperationRegistry.h"
+#include "support/FileText.h"
 #include "support/TempDir.h"
 
 namespace velk::agent {
 namespace {
 
 using nlohmann::json;
+using test::readFileText;
 using ::testing::HasSubstr;
 
 struct Outcome {
@@ -28,13 +30,6 @@ struct Outcome {
     std::string out;
     std::string err;
 };
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Runs the built agent as a desktop-less build step would: no display, no Qt
 // platform, a home of its own; standard output and error land in files.
@@ -76,8 +71,8 @@ Outcome runAgent(const std::vector<std::string>& args) {
         // A signal shows as its negative number, so a crash is told apart from an exit code.
         outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
-    outcome.out = readFile(outPath);
-    outcome.err = readFile(errPath);
+    outcome.out = readFileText(outPath);
+    outcome.err = readFileText(errPath);
     return outcome;
 }
 

@@ -18,6 +18,7 @@
 #include "operations/IInquiry.h"
 #include "operations/ISubmission.h"
 #include "operations/OperationRegistry.h"
+#include "support/FileText.h"
 
 namespace velk::core::features {
 namespace {
@@ -212,8 +213,7 @@ TEST(Operations, EveryRegisteredOperationIsNamedByATestOfItsOwn) {
             (path.extension() != ".cpp" && path.extension() != ".h")) {
             continue;
         }
-        std::ifstream in(path, std::ios::binary);
-        sources.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        sources += test::readFileText(path.string());
     }
     ASSERT_FALSE(sources.empty()) << "no test sources under " << tests;
     for (const auto& descriptor : operations::OperationRegistry::instance().list()) {

@@ -153,6 +153,10 @@ TEST_F(FormFilesScanTest, NamesThatAreNotUtf8AreSkippedWithAWarning) {
     test::LogCapture log;
     const json typed = run(dec6_, {{"rootFolder", root()}, {"year", "2024"}, {"month", "3"}});
     EXPECT_EQ(log.count("WARN", "Dec6: skipped a name that is not UTF-8: "), 2);
+    // Each stray byte is spelled out, so the line tells which file it was.
+    EXPECT_EQ(log.count("WARN", "Dec6: skipped a name that is not UTF-8: " + root() +
+                                    "/\\xCE\\xD2\\xD7\\xC5\\xD2.TXT"),
+              1);
     EXPECT_EQ(typed["status"], "ok");
     EXPECT_EQ(typed["totalScanned"], 1);
     EXPECT_EQ(pathsOf(typed), std::vector<std::string>{root() + "/NRA62007.TXT"});

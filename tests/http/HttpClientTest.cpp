@@ -11,6 +11,7 @@
 #include "common/TextUtils.h"
 #include "fakes/TestServer.h"
 #include "infrastructure/java/JnlpDownloader.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/SilentListener.h"
 #include "support/TempDir.h"
@@ -347,10 +348,8 @@ TEST_F(HttpClientTest, CookieFileIsWrittenOnDestructionAndReadByTheNextClient) {
     options.cookieFile = dir.sub("cookies.txt");
 
     HttpClient::create(options)->get(url("/set"), {});
-    std::ifstream file(options.cookieFile);
-    std::stringstream content;
-    content << file.rdbuf();
-    EXPECT_NE(content.str().find("\tkept\tyes"), std::string::npos) << content.str();
+    const std::string cookies = test::readFileText(options.cookieFile);
+    EXPECT_NE(cookies.find("\tkept\tyes"), std::string::npos) << cookies;
 
     HttpClient::create(options)->get(url("/use"), {});
     const auto sent = server_->requestsTo("/use");

@@ -19,6 +19,7 @@
 #include "java/TestZip.h"
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 
 namespace velk::core::infra::java {
@@ -28,19 +29,14 @@ using test::FakeAgency;
 using test::FakeJavaHome;
 using test::LogCapture;
 using test::LoopbackHosts;
+using test::readFileText;
 using test::Reply;
 using ::testing::ElementsAre;
 
 constexpr const char* kRequiredJars[] = {"VATClientService.jar", "SignerService.jar", "LSManager.jar"};
 
-std::string fileText(const std::string& path) {
-    std::string text;
-    platform::readWholeFile(path, text);
-    return text;
-}
-
 std::string standIn(const std::string& name) {
-    return fileText(test::JavaClientRoutes::clientDir() + "/" + name);
+    return readFileText(test::JavaClientRoutes::clientDir() + "/" + name);
 }
 
 class JnlpDownloaderTest : public testing::Test {
@@ -57,8 +53,8 @@ TEST_F(JnlpDownloaderTest, DownloadsTheJarsForWindowsOn64BitAnonymously) {
     const std::vector<std::string> written = JnlpDownloader::downloadJars(home_.clientDir(), {});
     EXPECT_THAT(written, ElementsAre(target("VATClientService.jar"), target("SignerService.jar"),
                                      target("LSManager.jar"), target("vatclient-win-x86_64.jar")));
-    EXPECT_EQ(fileText(target("VATClientService.jar")), standIn("VATClientService.jar"));
-    EXPECT_EQ(fileText(target("vatclient-win-x86_64.jar")), standIn("native/vatclient-win-x86_64.jar"));
+    EXPECT_EQ(readFileText(target("VATClientService.jar")), standIn("VATClientService.jar"));
+    EXPECT_EQ(readFileText(target("vatclient-win-x86_64.jar")), standIn("native/vatclient-win-x86_64.jar"));
     EXPECT_EQ(
         log.count("INFO",
                   "JnlpDownloader: fetching https://portal.nra.bg/ls/java/zezizurls-vat.jnlp (anonymous)"),
@@ -87,7 +83,7 @@ TEST_F(JnlpDownloaderTest, AnErrorPageIsNeverWrittenAsAJar) {
     LogCapture log;
     EXPECT_THAT(JnlpDownloader::downloadJars(home_.clientDir(), test::httpFetcher()),
                 ElementsAre(target("VATClientService.jar"), target("vatclient-win-x86_64.jar")));
-    EXPECT_EQ(fileText(target("SignerService.jar")), "the old one");
+    EXPECT_EQ(readFileText(target("SignerService.jar")), "the old one");
     EXPECT_FALSE(std::filesystem::exists(target("LSManager.jar")));
     EXPECT_EQ(log.count("WARN",
                         "JnlpDownloader: https://portal.nra.bg/ls/SignerService.jar is not a JAR (39 bytes); "
@@ -121,7 +117,7 @@ TEST_F(JnlpDownloaderTest, TakesTheNativeLibraryOutOfItsJar) {
     EXPECT_EQ(
         JnlpDownloader::extractNativeLib("native/vatclient-win-x86_64.jar", "vatclient.dll", nativeDir, {}),
         nativeDir + "/vatclient.dll");
-    EXPECT_EQ(fileText(nativeDir + "/vatclient.dll"), "stand-in for the VAT client native library\n");
+    EXPECT_EQ(readFileText(nativeDir + "/vatclient.dll"), "stand-in for the VAT client native library\n");
     EXPECT_EQ(JnlpDownloader::extractNativeLib("VATClientService.jar", "vatclient.dll", nativeDir, {}), "");
     EXPECT_EQ(
         log.count("WARN",
@@ -139,7 +135,7 @@ TEST_F(JnlpDownloaderTest, TheBridgeInstallsTheClientFromThePortal) {
                                       "Извличане на native библиотека…", "Готово."));
     EXPECT_THAT(bridge.jars(), ElementsAre(target("VATClientService.jar"), target("SignerService.jar"),
                                            target("LSManager.jar")));
-    EXPECT_EQ(fileText(target("native/vatclient.dll")), "stand-in for the VAT client native library\n");
+    EXPECT_EQ(readFileText(target("native/vatclient.dll")), "stand-in for the VAT client native library\n");
     // Installed now: no second download.
     agency_.portal().clearRequests();
     ASSERT_TRUE(bridge.ensureInstalled({}));
@@ -157,7 +153,7 @@ TEST_F(JnlpDownloaderTest, RedirectsOfTheManifestAndAJarAreFollowed) {
     EXPECT_THAT(JnlpDownloader::downloadJars(home_.clientDir(), {}),
                 ElementsAre(target("VATClientService.jar"), target("SignerService.jar"),
                             target("LSManager.jar"), target("vatclient-win-x86_64.jar")));
-    EXPECT_EQ(fileText(target("LSManager.jar")), standIn("LSManager.jar"));
+    EXPECT_EQ(readFileText(target("LSManager.jar")), standIn("LSManager.jar"));
     EXPECT_EQ(agency_.portal().requestsTo("/ls/java/v2/zezizurls-vat.jnlp").size(), 1u);
 }
 
@@ -173,7 +169,7 @@ TEST_F(JnlpDownloaderTest, AnInstallationOfPartOfTheClient) {
         std::vector<std::string> jars;
     };
     const std::string javaScript = std::getenv("JAVA_HOME") + std::string("/bin/java");
-    const std::string javaAsScripted = fileText(javaScript);
+    const std::string javaAsScripted = readFileText(javaScript);
     const auto putClient = [this](bool withSignerJar, bool withLibrary) {
         std::filesystem::create_directories(target("native"));
         for (const char* jar : kRequiredJars) {

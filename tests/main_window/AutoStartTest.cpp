@@ -13,7 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/PollUntil.h"
+#include "support/FileText.h"
+#include "support/RecordingProgram.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
 
@@ -23,18 +24,6 @@ namespace {
 using platform::AutoStart;
 
 constexpr std::chrono::seconds kToolDeadline{60};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string execLineOf(const std::string& entry) {
     std::istringstream lines(entry);
@@ -60,7 +49,7 @@ TEST_F(AutoStartTest, EnableWritesTheEntryThatStartsTheAgentSilently) {
 
     ASSERT_TRUE(AutoStart::enable("/opt/vezorodar/VezoRodarC", "--silent"));
     EXPECT_TRUE(AutoStart::isEnabled());
-    const std::string entry = readFile(entryPath());
+    const std::string entry = readFileText(entryPath());
     EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u) << entry;
     EXPECT_NE(entry.find("\nType=Application\n"), std::string::npos) << entry;
     EXPECT_EQ(execLineOf(entry), "/opt/vezorodar/VezoRodarC --silent");
@@ -70,7 +59,7 @@ TEST_F(AutoStartTest, EnableWritesTheEntryThatStartsTheAgentSilently) {
 
     // Enabling again replaces the entry; no temporary file stays behind.
     ASSERT_TRUE(AutoStart::enable("/usr/bin/VezoRodarC", "--silent"));
-    EXPECT_EQ(execLineOf(readFile(entryPath())), "/usr/bin/VezoRodarC --silent");
+    EXPECT_EQ(execLineOf(readFileText(entryPath())), "/usr/bin/VezoRodarC --silent");
     std::vector<std::string> names;
     for (const auto& item : std::filesystem::directory_iterator(home.configHome() + "/autostart")) {
         names.push_back(item.path().filename().string());
@@ -132,19 +121,14 @@ TEST_F(AutoStartTest, DesktopLaunchesThePathBareOrQuoted) {
         const std::string program = home.dir().sub(folderName) + "/VezoRodarC";
         const std::string out = home.dir().sub("argv.txt");
         std::filesystem::remove(out);
-        writeFile(program, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + out + ".tmp' && mv '" + out +
-                               ".tmp' '" + out + "'\n");
-        ::chmod(program.c_str(), 0755);
+        writeRecordingProgram(program, out);
         ASSERT_TRUE(AutoStart::enable(program, "--silent"));
 
         const ToolRun launched = runTool({"/usr/bin/gio", "launch", entryPath()},
                                          {"HOME=" + home.dir().str(), "PATH=/usr/bin:/bin"}, kToolDeadline);
         ASSERT_TRUE(launched.succeeded()) << "gio launch " << launched.describe();
         // gio starts the program and returns; the program writes its arguments.
-        const bool written = pollUntil([&] { return std::filesystem::exists(out); },
-                                       [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); });
-        ASSERT_TRUE(written) << "the program never ran: " << out << " was not written";
-        EXPECT_EQ(readFile(out), program + "\n--silent\n");
+        EXPECT_EQ(recordedArguments(out), program + "\n--silent\n");
     }
 }
 
@@ -153,7 +137,7 @@ TEST_F(AutoStartTest, DesktopLaunchesThePathBareOrQuoted) {
 // the failure.
 TEST_F(AutoStartTest, APathWithPercentIsNotWritten) {
     const std::string program = home.dir().sub("100%/VezoRodarC");
-    writeFile(program, "#!/bin/sh\n");
+    writeFileText(program, "#!/bin/sh\n");
     ::chmod(program.c_str(), 0755);
     EXPECT_FALSE(AutoStart::enable(program, "--silent"));
     EXPECT_FALSE(AutoStart::isEnabled());
@@ -169,7 +153,7 @@ TEST_F(AutoStartTest, DisableRemovesTheEntryAndAnswersTrueWhenAbsent) {
 }
 
 TEST_F(AutoStartTest, AnyExistingEntryCountsAsEnabled) {
-    writeFile(entryPath(), "[Desktop Entry]\nExec=/usr/bin/another-program\n");
+    writeFileText(entryPath(), "[Desktop Entry]\nExec=/usr/bin/another-program\n");
     EXPECT_TRUE(AutoStart::isEnabled());
 }
 
@@ -189,7 +173,7 @@ TEST_F(AutoStartTest, FailuresAnswerFalse) {
 
     // The autostart folder cannot be made: the configuration folder is a file.
     std::filesystem::remove_all(home.configHome());
-    writeFile(home.configHome(), "not a folder");
+    writeFileText(home.configHome(), "not a folder");
     EXPECT_FALSE(AutoStart::enable("/opt/v/VezoRodarC", "--silent"));
     EXPECT_FALSE(AutoStart::isEnabled());
 }

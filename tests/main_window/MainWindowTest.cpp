@@ -31,6 +31,7 @@
 #include "engine/VelkEngine.h"
 #include "infrastructure/signing/PinStore.h"
 #include "platform/AutoStart.h"
+#include "support/FileText.h"
 #include "support/TempDir.h"
 #include "ui/ModalDialogs.h"
 #include "ui/ScriptedSigner.h"
@@ -590,13 +591,11 @@ TEST_F(MainWindowTest, RestoringFromMinimisedKeepsUnsavedEdits) {
 TEST_F(MainWindowTest, AutoStartBoxShowsTheEntryWithoutWritingIt) {
     ASSERT_TRUE(platform::AutoStart::enable("/elsewhere/VezoRodarC", "--silent"));
     const std::string entry = platform::AutoStart::entryPath();
-    std::ifstream in(entry);
-    const std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string before = test::readFileText(entry);
     open();
     EXPECT_TRUE(child<QCheckBox>("autoStartBox")->isChecked());
     EXPECT_EQ(status(), "Готов.");  // no handler ran
-    std::ifstream again(entry);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()), before);
+    EXPECT_EQ(test::readFileText(entry), before);
 }
 
 TEST_F(MainWindowTest, AutoStartBoxWritesAndRemovesTheEntry) {
@@ -607,8 +606,7 @@ TEST_F(MainWindowTest, AutoStartBoxWritesAndRemovesTheEntry) {
     box->click();
     EXPECT_TRUE(platform::AutoStart::isEnabled());
     EXPECT_EQ(status(), "Авто-старт включен");
-    std::ifstream in(platform::AutoStart::entryPath());
-    const std::string entry((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string entry = test::readFileText(platform::AutoStart::entryPath());
     EXPECT_NE(entry.find(platform::AutoStart::execLine(QCoreApplication::applicationFilePath().toStdString(),
                                                        "--silent")),
               std::string::npos);

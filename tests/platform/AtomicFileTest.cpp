@@ -11,22 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "support/FileText.h"
 #include "support/TempDir.h"
 
 namespace velk::platform {
 namespace {
 
+using test::readFileText;
+using test::writeFileText;
 namespace fs = std::filesystem;
 using test::TempDir;
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::vector<std::string> entries(const TempDir& dir) {
     std::vector<std::string> names;
@@ -42,7 +36,7 @@ std::vector<std::string> entries(const TempDir& dir) {
 TEST(StaleTemporaryFiles, OnlyTheWritersOwnPatternIsRemoved) {
     TempDir dir;
     const std::string target = dir.sub("pins.dat");
-    writeText(target, "{}");
+    writeFileText(target, "{}");
     // A real leftover: the writer's own name, from a write that failed.
     std::string leftover = target + ".tmp-XXXXXX";
     ASSERT_GE(::mkstemp(leftover.data()), 0);
@@ -58,11 +52,11 @@ TEST(StaleTemporaryFiles, OnlyTheWritersOwnPatternIsRemoved) {
                                             "pins.dat.bad",
                                             "pins.dat.tmp-"};
     for (const auto& name : stale) {
-        writeText(dir.sub(name), "{\"X\":\"old\"}");
+        writeFileText(dir.sub(name), "{\"X\":\"old\"}");
     }
     for (const auto& name : other) {
         if (name != "pins.dat") {
-            writeText(dir.sub(name), "x");
+            writeFileText(dir.sub(name), "x");
         }
     }
     // Not regular files: never the writer's.
@@ -75,7 +69,7 @@ TEST(StaleTemporaryFiles, OnlyTheWritersOwnPatternIsRemoved) {
     expected.push_back("pins.dat.tmp-Link12");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(entries(dir), expected);
-    EXPECT_EQ(readText(dir.sub("pins.dat.bad")), "x");
+    EXPECT_EQ(readFileText(dir.sub("pins.dat.bad")), "x");
     EXPECT_EQ(removeStaleTemporaryFiles(target), 0);
     EXPECT_EQ(removeStaleTemporaryFiles(dir.sub("missing/pins.dat")), 0);
 }
@@ -86,27 +80,27 @@ TEST(KeepUnderFreeName, NeverReplacesAKeptFile) {
     const std::string stem = path + ".bad";
     std::vector<std::string> kept;
     for (const std::string text : {"first", "second", "third"}) {
-        writeText(path, text);
+        writeFileText(path, text);
         std::string keptAs;
         ASSERT_EQ(keepUnderFreeName(path, stem, KeepMode::Move, keptAs), 0);
         kept.push_back(keptAs);
         EXPECT_FALSE(fs::exists(path));
     }
     EXPECT_EQ(kept, (std::vector<std::string>{stem, stem + ".1", stem + ".2"}));
-    EXPECT_EQ(readText(stem), "first");
-    EXPECT_EQ(readText(stem + ".2"), "third");
+    EXPECT_EQ(readFileText(stem), "first");
+    EXPECT_EQ(readFileText(stem + ".2"), "third");
 
     // A copy leaves the file where it is, private to the user.
-    writeText(path, "fourth");
+    writeFileText(path, "fourth");
     std::string keptAs;
     ASSERT_EQ(keepUnderFreeName(path, stem, KeepMode::Copy, keptAs), 0);
     EXPECT_EQ(keptAs, stem + ".3");
-    EXPECT_EQ(readText(keptAs), "fourth");
-    EXPECT_EQ(readText(path), "fourth");
+    EXPECT_EQ(readFileText(keptAs), "fourth");
+    EXPECT_EQ(readFileText(path), "fourth");
     struct stat st {};
     ASSERT_EQ(::stat(keptAs.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(readText(stem), "first");
+    EXPECT_EQ(readFileText(stem), "first");
 
     EXPECT_EQ(keepUnderFreeName(dir.sub("missing"), stem, KeepMode::Copy, keptAs), ENOENT);
     EXPECT_EQ(keepUnderFreeName(dir.sub("missing"), stem, KeepMode::Move, keptAs), ENOENT);

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ChildProcess.h"
+#include "support/TricklingPeer.h"
 
 namespace velk::platform {
 namespace {
@@ -95,30 +96,12 @@ TEST(SingleInstanceTest, ATricklingPeerDoesNotHoldTheHolder) {
     SingleInstance holder(name);
     ASSERT_TRUE(holder.tryAcquire());
 
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    UniqueFd peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    ASSERT_TRUE(peer.valid());
-    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
-
-    std::atomic<bool> stop{false};
-    std::thread trickle([&] {
-        for (int i = 0; i < 100 && !stop; ++i) {
-            if (::send(peer.get(), "s", 1, MSG_NOSIGNAL) != 1) {
-                return;
-            }
-            for (int slice = 0; slice < 9 && !stop; ++slice) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-        }
-    });
+    test::TricklingPeer peer(name, 100);
+    ASSERT_TRUE(peer.connected());
     const auto started = std::chrono::steady_clock::now();
     const std::optional<std::string> message = holder.receiveMessage();
     const auto took = std::chrono::steady_clock::now() - started;
-    stop = true;
-    trickle.join();
+    peer.stop();
 
     // Generous for any machine; the trickle alone would take about 29 s.
     EXPECT_LT(took, std::chrono::seconds(10)) << "the holder read on while the peer trickled";

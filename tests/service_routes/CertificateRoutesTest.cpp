@@ -10,6 +10,7 @@
 
 #include "infrastructure/signing/PinStore.h"
 #include "server_http/ServerHarness.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 
 namespace velk::test {
@@ -21,11 +22,6 @@ constexpr const char* kPin = "834271";
 // A store certificate's thumbprint and a PKCS#11 slot:key id.
 constexpr const char* kThumbprint = "3F2A9C0B7D41E5A8C6B2D9F0E1A7C4B3D2E1F0A9";
 constexpr const char* kTokenKey = "0:0A1B2C";
-
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 class CertificateRoutesTest : public ::testing::Test {
 protected:
@@ -64,7 +60,7 @@ TEST_F(CertificateRoutesTest, StoresAndDeletesPinsInThePinStoreWithoutLoggingThe
     EXPECT_EQ(PinStore::path(), harness.home().dataHome() + "/VEZORodar/pins.dat");
     EXPECT_EQ(PinStore::get(kThumbprint), kPin);
     EXPECT_EQ(PinStore::get(kTokenKey), "4711");
-    EXPECT_EQ(fileText(PinStore::path()).find(kPin), std::string::npos);
+    EXPECT_EQ(readFileText(PinStore::path()).find(kPin), std::string::npos);
 
     // A new PIN replaces the old one.
     EXPECT_EQ(harness.post(pinPath(kThumbprint), pinBody("000111")).status, 204);

@@ -11,6 +11,7 @@
 
 #include "common/TextUtils.h"
 #include "infrastructure/signing/PinStore.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
@@ -19,21 +20,13 @@ namespace {
 
 using test::IsolatedHome;
 using test::LogCapture;
+using test::readFileText;
 using test::ScopedEnv;
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
+using test::writeFileText;
 
 class PinStoreTest : public testing::Test {
 protected:
-    nlohmann::json fileJson() const { return nlohmann::json::parse(readText(PinStore::path())); }
+    nlohmann::json fileJson() const { return nlohmann::json::parse(readFileText(PinStore::path())); }
 
     IsolatedHome home_;
 };
@@ -46,7 +39,7 @@ TEST_P(PinRoundTripTest, StoredPinComesBackUnchanged) {
     EXPECT_EQ(PinStore::get("A1B2"), pin);
     // The file holds the protected form only.
     if (pin.size() >= 4) {
-        EXPECT_EQ(readText(PinStore::path()).find(pin), std::string::npos);
+        EXPECT_EQ(readFileText(PinStore::path()).find(pin), std::string::npos);
     }
 }
 
@@ -61,7 +54,7 @@ TEST_F(PinStoreTest, FileIsAPrivateObjectOfBase64TextsInTheDataFolder) {
     struct stat st {};
     ASSERT_EQ(::stat(PinStore::path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    const std::string text = readText(PinStore::path());
+    const std::string text = readFileText(PinStore::path());
     EXPECT_NE(text.find("\n  \""), std::string::npos) << "indented by two blanks";
     const nlohmann::json doc = fileJson();
     ASSERT_TRUE(doc.is_object());
@@ -110,7 +103,7 @@ TEST_F(PinStoreTest, TamperedBlobFailsWithOneErrorLineAndLeavesOthersWorking) {
     auto blob = core::base64Decode(doc["X"].get<std::string>());
     blob[blob.size() / 2] ^= 0x40;
     doc["X"] = core::base64Encode(blob);
-    writeText(PinStore::path(), doc.dump(2));
+    writeFileText(PinStore::path(), doc.dump(2));
 
     LogCapture log;
     EXPECT_EQ(PinStore::get("X"), std::nullopt);
@@ -120,7 +113,7 @@ TEST_F(PinStoreTest, TamperedBlobFailsWithOneErrorLineAndLeavesOthersWorking) {
 }
 
 TEST_F(PinStoreTest, EmptyFileIsCorruptUntilAStoreRewritesIt) {
-    writeText(PinStore::path(), "");
+    writeFileText(PinStore::path(), "");
     {
         LogCapture log;
         EXPECT_EQ(PinStore::get("X"), std::nullopt);
@@ -136,10 +129,10 @@ TEST_F(PinStoreTest, EmptyFileIsCorruptUntilAStoreRewritesIt) {
 class NonObjectPinsFileTest : public PinStoreTest, public testing::WithParamInterface<std::string> {};
 
 TEST_P(NonObjectPinsFileTest, GetFindsNothingRemoveKeepsItStoreReplacesIt) {
-    writeText(PinStore::path(), GetParam());
+    writeFileText(PinStore::path(), GetParam());
     EXPECT_EQ(PinStore::get("X"), std::nullopt);
     EXPECT_TRUE(PinStore::remove("X"));
-    EXPECT_EQ(readText(PinStore::path()), GetParam());
+    EXPECT_EQ(readFileText(PinStore::path()), GetParam());
     ASSERT_TRUE(PinStore::store("X", "1234"));
     EXPECT_TRUE(fileJson().is_object());
     EXPECT_EQ(PinStore::get("X"), "1234");
@@ -150,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Documents, NonObjectPinsFileTest,
                                          std::string("null")));
 
 TEST_F(PinStoreTest, ValueOfAnotherTypeIsNoPin) {
-    writeText(PinStore::path(), R"({"X": 5})");
+    writeFileText(PinStore::path(), R"({"X": 5})");
     EXPECT_EQ(PinStore::get("X"), std::nullopt);
 }
 
@@ -174,7 +167,7 @@ TEST_F(PinStoreTest, ConcurrentStoresOfDifferentIdsAllLand) {
 // A deeply nested document would run the stack out when it is written back.
 TEST_F(PinStoreTest, TooDeepFileIsCorruptAndReplacedByTheNextStore) {
     const std::string deep = R"({"Y":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
-    writeText(PinStore::path(), deep);
+    writeFileText(PinStore::path(), deep);
     LogCapture log;
     EXPECT_EQ(PinStore::get("Y"), std::nullopt);
     EXPECT_TRUE(PinStore::remove("Y"));
@@ -191,16 +184,16 @@ class StaleCopiesTest : public PinStoreTest, public testing::WithParamInterface<
 TEST_P(StaleCopiesTest, AreRemovedWhileEverythingElseStays) {
     const bool atStartUp = GetParam();
     const std::string dir = home_.dataHome() + "/VEZORodar/";
-    writeText(dir + "pins.dat", R"({"X":"AAAA"})");
+    writeFileText(dir + "pins.dat", R"({"X":"AAAA"})");
     const std::vector<std::string> stale = {"pins.dat.tmp-a1B2c3", "pins.dat.tmp-ZZZZZZ"};
     const std::vector<std::string> kept = {"pins.dat", "pins.dat.tmp-a1B2c", "pins.dat.tmp-a1B2c3d",
                                            "settings.json.tmp-a1B2c3", "pins.dat.bad"};
     for (const auto& name : stale) {
-        writeText(dir + name, R"({"Deleted":"BBBB"})");
+        writeFileText(dir + name, R"({"Deleted":"BBBB"})");
     }
     for (const auto& name : kept) {
         if (name != "pins.dat") {
-            writeText(dir + name, "x");
+            writeFileText(dir + name, "x");
         }
     }
     if (atStartUp) {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/FileText.h"
 #include "support/PollUntil.h"
 
 namespace velk::test {
@@ -83,19 +84,19 @@ void PackageStandIns::endOldAgent() {
 }
 
 std::vector<std::string> PackageStandIns::pkexecRun() const {
-    return lines(readFile(record("pkexec")));
+    return lines(readFileText(record("pkexec")));
 }
 
 std::vector<std::string> PackageStandIns::aptGetRun() const {
-    return lines(readFile(record("apt-get")));
+    return lines(readFileText(record("apt-get")));
 }
 
 std::vector<std::string> PackageStandIns::agentRun() const {
-    return lines(readFile(record("agent")));
+    return lines(readFileText(record("agent")));
 }
 
 std::string PackageStandIns::packageSeen() const {
-    return readFile(folder_ + "/package.seen");
+    return readFileText(folder_ + "/package.seen");
 }
 
 bool PackageStandIns::waitForAgent() const {
@@ -112,7 +113,7 @@ bool PackageStandIns::awaitRestarts(int count) {
     endOldAgent();
     return pollUntil(
         [this, count] {
-            return static_cast<int>(lines(readFile(record("starts"))).size()) >= count &&
+            return static_cast<int>(lines(readFileText(record("starts"))).size()) >= count &&
                    std::filesystem::exists(record("agent"));
         },
         [] { std::this_thread::sleep_for(10ms); });
@@ -121,13 +122,6 @@ bool PackageStandIns::awaitRestarts(int count) {
 void PackageStandIns::writeScript(const std::string& path, const std::string& body) {
     std::ofstream(path, std::ios::binary) << "#!/bin/sh\n" << body;
     ::chmod(path.c_str(), 0755);
-}
-
-std::string PackageStandIns::readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 }  // namespace velk::test

@@ -53,7 +53,6 @@ public:
     [[nodiscard]] bool awaitRestarts(int count);
 
     static void writeScript(const std::string& path, const std::string& body);
-    static std::string readFile(const std::string& path);
 
 private:
     std::string record(const char* name) const { return folder_ + "/" + name + ".txt"; }

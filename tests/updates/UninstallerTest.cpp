@@ -17,6 +17,7 @@
 #include "PackageStandIns.h"
 #include "platform/AutoStart.h"
 #include "platform/ProtocolHandler.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/PollUntil.h"
 #include "support/TempDir.h"
@@ -30,18 +31,6 @@ using namespace std::chrono_literals;
 const QString kNotInstalled = QStringLiteral(
     "Не е намерен инсталиран пакет vezorodar. Ако агентът е стартиран от папка за разработка, ползвайте "
     "файловата система за изтриване.");
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeScript(const std::string& path, const std::string& body) {
-    std::ofstream(path, std::ios::binary) << "#!/bin/sh\n" << body;
-    ::chmod(path.c_str(), 0755);
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -79,16 +68,16 @@ protected:
     std::string schemeEntry() const { return platform::ProtocolHandler::entryPath(); }
 
     void packageStatus(const std::string& status, int exitCode = 0) {
-        writeScript(bin() + "/dpkg-query", "printf '%s\\n' \"$@\" > '" + dir.sub("dpkg-query.txt") +
-                                               "'\nprintf '" + status + "'\nexit " +
-                                               std::to_string(exitCode) + "\n");
+        PackageStandIns::writeScript(bin() + "/dpkg-query",
+                                     "printf '%s\\n' \"$@\" > '" + dir.sub("dpkg-query.txt") + "'\nprintf '" +
+                                         status + "'\nexit " + std::to_string(exitCode) + "\n");
     }
     // Records its parent (the shell) and arguments, then answers exitCode
     // as pkexec does (126: the password prompt was dismissed).
     void pkexecAnswers(int exitCode) {
-        writeScript(bin() + "/pkexec", "printf '%s\\n' \"$PPID\" \"$@\" > '" + record() + ".tmp'\nmv '" +
-                                           record() + ".tmp' '" + record() + "'\nexit " +
-                                           std::to_string(exitCode) + "\n");
+        PackageStandIns::writeScript(bin() + "/pkexec", "printf '%s\\n' \"$PPID\" \"$@\" > '" + record() +
+                                                            ".tmp'\nmv '" + record() + ".tmp' '" + record() +
+                                                            "'\nexit " + std::to_string(exitCode) + "\n");
     }
 
     // Starts the uninstaller and waits for its outcome: the failure reason,
@@ -113,7 +102,7 @@ protected:
         for (int i = 0; i < 6000 && !std::filesystem::exists(record()); ++i) {
             std::this_thread::sleep_for(10ms);
         }
-        const auto recorded = lines(readFile(record()));
+        const auto recorded = lines(readFileText(record()));
         EXPECT_FALSE(recorded.empty());
         for (int i = 0; i < 6000 && !recorded.empty() && !ended(recorded[0]); ++i) {
             std::this_thread::sleep_for(10ms);
@@ -155,7 +144,7 @@ TEST_F(UninstallerTest, AnInstalledPackageIsRemovedAndThenTheUsersEntries) {
     const auto recorded = removalRun();
     EXPECT_EQ(std::vector<std::string>(recorded.begin() + 1, recorded.end()),
               (std::vector<std::string>{"apt-get", "remove", "-y", "vezorodar"}));
-    EXPECT_EQ(readFile(dir.sub("dpkg-query.txt")), "-W\n-f=${Status}\nvezorodar\n");
+    EXPECT_EQ(readFileText(dir.sub("dpkg-query.txt")), "-W\n-f=${Status}\nvezorodar\n");
     EXPECT_EQ(log.count("INFO", "Uninstaller: launching pkexec apt-get remove -y vezorodar"), 1);
     for (int i = 0; i < 6000 && std::filesystem::exists(schemeEntry()); ++i) {
         std::this_thread::sleep_for(10ms);

@@ -40,8 +40,4 @@ std::string walkFolder(const fs::path& root, bool recursive, const FolderVisitor
     return ec ? walkErrorText(step, ec) : std::string();
 }
 
-std::string loggableText(const std::string& text) {
-    return escapeControlBytes(toValidUtf8(text));
-}
-
 }  // namespace velk::core::features

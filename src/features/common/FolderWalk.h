@@ -17,8 +17,4 @@ using FolderVisitor = std::function<bool(const std::filesystem::directory_entry&
 // ended it early: such a walk has not seen everything and is no finished scan.
 std::string walkFolder(const std::filesystem::path& root, bool recursive, const FolderVisitor& visit);
 
-// Outside text (a path, an exception's message) made fit for a log line:
-// valid UTF-8, control bytes spelled out.
-std::string loggableText(const std::string& text);
-
 }  // namespace velk::core::features

@@ -22,7 +22,7 @@ inline std::string resultText(std::string_view text) {
 
 // A text of the child as the log may carry it.
 inline std::string logText(std::string_view text) {
-    std::string out = escapeControlBytes(toValidUtf8(utf8SafePrefix(text, kMaxLogTextBytes)));
+    std::string out = loggableText(text, kMaxLogTextBytes);
     if (text.size() > kMaxLogTextBytes) {
         out += "… (" + std::to_string(text.size()) + " bytes)";
     }

@@ -20,10 +20,6 @@ namespace {
 constexpr long kTimeoutSeconds = 120;
 constexpr std::size_t kPreviewBytes = 500;
 
-std::string logText(std::string_view text) {
-    return escapeControlBytes(toValidUtf8(text));
-}
-
 struct Body {
     std::string* out;
     bool tooLarge = false;
@@ -98,14 +94,14 @@ bool JnlpDownloader::fetch(const Fetcher& fetcher, const std::string& url, std::
         try {
             bytes = fetcher(url);
         } catch (const std::exception& e) {
-            logLine(LogLevel::Warn,
-                    "JnlpDownloader: session fetch failed for " + logText(url) + ": " + logText(e.what()));
+            logLine(LogLevel::Warn, "JnlpDownloader: session fetch failed for " + loggableText(url) + ": " +
+                                        loggableText(e.what()));
         }
         if (!bytes.empty() && bytes.size() <= kMaxDownloadBytes) {
             out.assign(bytes.begin(), bytes.end());
             return true;
         }
-        logLine(LogLevel::Warn, "JnlpDownloader: session fetch returned 0 bytes for " + logText(url) +
+        logLine(LogLevel::Warn, "JnlpDownloader: session fetch returned 0 bytes for " + loggableText(url) +
                                     "; trying anonymous fallback");
     }
     out.clear();
@@ -137,14 +133,15 @@ bool JnlpDownloader::httpGet(const std::string& url, std::string& out) {
     if (rc != CURLE_OK) {
         const std::string reason =
             body.tooLarge ? std::string("body larger than the limit") : curl_easy_strerror(rc);
-        logLine(LogLevel::Warn, "JnlpDownloader: curl error on " + logText(url) + ": " + reason);
+        logLine(LogLevel::Warn, "JnlpDownloader: curl error on " + loggableText(url) + ": " + reason);
         out.clear();
         return false;
     }
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status > 299) {
-        logLine(LogLevel::Warn, "JnlpDownloader: HTTP " + std::to_string(status) + " for " + logText(url));
+        logLine(LogLevel::Warn,
+                "JnlpDownloader: HTTP " + std::to_string(status) + " for " + loggableText(url));
         out.clear();
         return false;
     }
@@ -167,13 +164,13 @@ std::vector<std::string> JnlpDownloader::downloadJars(const std::string& targetD
         const std::string preview =
             text.size() > kPreviewBytes ? utf8SafePrefix(text, kPreviewBytes) + "..." : text;
         logLine(LogLevel::Error,
-                "JnlpDownloader: manifest parsed 0 jar entries. Body preview: " + logText(preview));
+                "JnlpDownloader: manifest parsed 0 jar entries. Body preview: " + loggableText(preview));
         return {};
     }
-    logLine(LogLevel::Info, "JnlpDownloader: manifest codebase=" + logText(manifest.codebase) +
+    logLine(LogLevel::Info, "JnlpDownloader: manifest codebase=" + loggableText(manifest.codebase) +
                                 " jars=" + std::to_string(manifest.jars.size()));
     for (const JnlpJar& jar : manifest.jars) {
-        logLine(LogLevel::Info, "  jar href=" + logText(jar.href));
+        logLine(LogLevel::Info, "  jar href=" + loggableText(jar.href));
     }
     platform::createDirectories(targetDir);
 
@@ -181,31 +178,31 @@ std::vector<std::string> JnlpDownloader::downloadJars(const std::string& targetD
     std::vector<std::string> written;
     for (const JnlpJar& jar : manifest.jars) {
         const std::string jarUrl = resolveHref(base, jar.href);
-        logLine(LogLevel::Info, "JnlpDownloader: GET " + logText(jarUrl));
+        logLine(LogLevel::Info, "JnlpDownloader: GET " + loggableText(jarUrl));
         std::string bytes;
         if (!fetch(fetcher, jarUrl, bytes)) {
-            logLine(LogLevel::Warn, "JnlpDownloader: failed to fetch " + logText(jarUrl));
+            logLine(LogLevel::Warn, "JnlpDownloader: failed to fetch " + loggableText(jarUrl));
             continue;
         }
         const std::string name = fileNameOf(jar.href);
         if (name.empty()) {
-            logLine(LogLevel::Warn, "JnlpDownloader: no file name in href " + logText(jar.href));
+            logLine(LogLevel::Warn, "JnlpDownloader: no file name in href " + loggableText(jar.href));
             continue;
         }
         if (!readsAsZip(bytes)) {
-            logLine(LogLevel::Warn, "JnlpDownloader: " + logText(jarUrl) + " is not a JAR (" +
+            logLine(LogLevel::Warn, "JnlpDownloader: " + loggableText(jarUrl) + " is not a JAR (" +
                                         std::to_string(bytes.size()) + " bytes); not written");
             continue;
         }
         const std::string target = platform::joinPath(targetDir, name);
         if (platform::writeFileAtomically(target, bytes) != 0) {
-            logLine(LogLevel::Warn, "JnlpDownloader: cannot write " + logText(target));
+            logLine(LogLevel::Warn, "JnlpDownloader: cannot write " + loggableText(target));
             continue;
         }
         written.push_back(target);
     }
     logLine(LogLevel::Info, "JnlpDownloader: downloaded " + std::to_string(written.size()) + " JAR(s) to " +
-                                logText(targetDir));
+                                loggableText(targetDir));
     return written;
 }
 

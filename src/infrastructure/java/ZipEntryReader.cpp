@@ -50,16 +50,12 @@ std::string baseName(const std::string& name) {
     return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
-std::string logText(const std::string& bytes) {
-    return escapeControlBytes(toValidUtf8(bytes));
-}
-
 // Whether the bytes taken out of an entry are the ones the directory
 // declares: a damaged library must never be installed.
 bool matchesDirectory(const ZipEntryInfo& entry, const std::string& bytes) {
     if (bytes.size() != entry.uncompressedSize) {
-        logLine(LogLevel::Warn, "JnlpDownloader: size mismatch for '" + logText(entry.name) + "' (declared " +
-                                    std::to_string(entry.uncompressedSize) + " bytes, got " +
+        logLine(LogLevel::Warn, "JnlpDownloader: size mismatch for '" + loggableText(entry.name) +
+                                    "' (declared " + std::to_string(entry.uncompressedSize) + " bytes, got " +
                                     std::to_string(bytes.size()) + ")");
         return false;
     }
@@ -67,7 +63,7 @@ bool matchesDirectory(const ZipEntryInfo& entry, const std::string& bytes) {
     // zlib takes at most 4 GiB per call; an entry is smaller (32-bit sizes).
     crc = ::crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
     if (static_cast<std::uint32_t>(crc) != entry.crc32) {
-        logLine(LogLevel::Warn, "JnlpDownloader: CRC-32 mismatch for '" + logText(entry.name) + "'");
+        logLine(LogLevel::Warn, "JnlpDownloader: CRC-32 mismatch for '" + loggableText(entry.name) + "'");
         return false;
     }
     return true;
@@ -150,8 +146,9 @@ void listZipEntries(std::string_view archive, const std::string& label) {
     int count = 0;
     forEachZipEntry(archive, [&](const ZipEntryInfo& entry) {
         ++count;
-        logLine(LogLevel::Info, "  [" + label + "] " + logText(entry.name) + " (" + methodName(entry.method) +
-                                    ", " + std::to_string(entry.uncompressedSize) + " bytes)");
+        logLine(LogLevel::Info, "  [" + label + "] " + loggableText(entry.name) + " (" +
+                                    methodName(entry.method) + ", " + std::to_string(entry.uncompressedSize) +
+                                    " bytes)");
     });
     logLine(LogLevel::Info, "  [" + label + "] total " + std::to_string(count) + " entries");
 }
@@ -176,10 +173,11 @@ bool extractZipEntry(std::string_view archive, const std::string& wantedName, st
                            entry.uncompressedSize, out)) {
                 found = matchesDirectory(entry, out);
             } else {
-                logLine(LogLevel::Warn, "JnlpDownloader: inflate failed for '" + logText(entry.name) + "'");
+                logLine(LogLevel::Warn,
+                        "JnlpDownloader: inflate failed for '" + loggableText(entry.name) + "'");
             }
         } else {
-            logLine(LogLevel::Warn, "JnlpDownloader: entry '" + logText(entry.name) +
+            logLine(LogLevel::Warn, "JnlpDownloader: entry '" + loggableText(entry.name) +
                                         "' uses unsupported compression method " +
                                         std::to_string(entry.method));
         }

@@ -52,11 +52,6 @@ bool isAuthRefusal(std::int32_t status) {
     return status == 401 || status == 405;
 }
 
-// Outside text in a log line: whole characters only, no control bytes.
-std::string loggable(std::string_view text, std::size_t maxBytes) {
-    return escapeControlBytes(utf8SafePrefix(text, maxBytes));
-}
-
 // Lines of the session quote the portal (names, titles, errors): each is
 // escaped whole, which leaves the session's own texts as they are.
 void info(const std::string& text) {
@@ -366,7 +361,7 @@ const std::vector<Taxpayer>& NapSession::listTaxpayers() {
     try {
         const json reply = parseExternalJson(response.body);
         if (!reply.is_array()) {
-            warn("NapSession::listTaxpayers: unexpected body — " + loggable(response.body, 200));
+            warn("NapSession::listTaxpayers: unexpected body — " + loggableText(response.body, 200));
             impl_->lastError = "Неочакван JSON — не е масив";
             return emptyTaxpayers();
         }
@@ -575,7 +570,7 @@ void NapSession::httpSelectService(const std::string& linkId) {
         return httpClient().getFresh(url, PortalJsonHeaders);
     });
     info("NapSession::httpSelectService: HTTP " + std::to_string(response.status) +
-         " (body=" + std::to_string(response.body.size()) + "B): " + loggable(response.body, 500));
+         " (body=" + std::to_string(response.body.size()) + "B): " + loggableText(response.body, 500));
     info("NapSession::httpSelectService: selectedServiceId cookie installed");
     addPortalCookie(httpClient(), "selectedServiceId", base64Encode(linkId));
 }

@@ -85,10 +85,6 @@ std::string cookieNames(const std::string& jarText) {
     return names;
 }
 
-std::string loggable(std::string_view text, std::size_t maxBytes) {
-    return escapeControlBytes(utf8SafePrefix(text, maxBytes));
-}
-
 // The signature over the normalised content, or the failure message.
 struct Signature {
     signing::Bytes bytes;
@@ -227,7 +223,7 @@ SubmissionResult PlsSubmissionExecutor::submit(NapSession& session,
         http::bodyAsUtf8(response.body, http::findHeader(response.headers, "Content-Type").value_or(""));
     logLine(LogLevel::Info, "PlsSubmissionExecutor: response HTTP " + std::to_string(response.status) +
                                 " (body=" + std::to_string(response.body.size()) +
-                                "B): " + loggable(page, kLogPreviewBytes));
+                                "B): " + loggableText(page, kLogPreviewBytes));
     result.rawBody = page;
     result.rawBodyContentType = "text/html; charset=utf-8";
     result.rawBodyUrl = url;
