@@ -19,7 +19,6 @@
 #include "infrastructure/java/ProcessRunner.h"
 #include "java/ChildScripts.h"
 #include "platform/UniqueFd.h"
-#include "support/FileText.h"
 #include "support/LogCapture.h"
 
 namespace velk::core::infra::java {
