@@ -315,7 +315,7 @@ TEST_F(AgentProcessTest, AJavaRunThatNeverEndsHoldsUpNeitherTheApiNorTheExit) {
         return client().Post("/api/validate", json{{"declarationDir", held}}.dump(), "application/json");
     });
     ASSERT_TRUE(waitForFile(held + "/group")) << "the stand-in never ran\n" << agent.standardError();
-    const pid_t group = std::stoi(readFile(held + "/group"));
+    const pid_t group = std::stoi(readFileText(held + "/group"));
     // Whatever the outcome, nothing of the stand-in outlives the test.
     struct EndGroup {
         pid_t group;

@@ -117,13 +117,13 @@ TEST_F(AgentStartupIntegrationTest, TheFirstStartRegistersTheSchemeAndLaterStart
     std::ofstream(home_.dataHome() + "/applications/vezorodar.desktop", std::ios::trunc) << quoted;
     ASSERT_EQ(startAndEnd(), 0) << log();
     EXPECT_EQ(occurrences(log(), "vezorodar:// protocol registered under HKCU"), 2) << log();
-    EXPECT_EQ(readFile(home_.dataHome() + "/applications/vezorodar.desktop"), entry);
+    EXPECT_EQ(readFileText(home_.dataHome() + "/applications/vezorodar.desktop"), entry);
 
     const std::string elsewhere = "[Desktop Entry]\nExec=\"/opt/other/VezoRodarC\" %u\n";
     std::ofstream(home_.dataHome() + "/applications/vezorodar.desktop", std::ios::trunc) << elsewhere;
     ASSERT_EQ(startAndEnd(), 0) << log();
     EXPECT_EQ(occurrences(log(), "vezorodar:// protocol registered under HKCU"), 2) << log();
-    EXPECT_EQ(readFile(home_.dataHome() + "/applications/vezorodar.desktop"), elsewhere);
+    EXPECT_EQ(readFileText(home_.dataHome() + "/applications/vezorodar.desktop"), elsewhere);
 }
 
 }  // namespace
