@@ -24,7 +24,7 @@ public:
     // The entry's path; empty when no configuration folder can be found.
     static std::string entryPath();
     // The Exec value for the executable and arguments: the path bare, or
-    // quoted and escaped as the Desktop Entry Specification requires when it
+    // quoted and escaped as the freedesktop.org Desktop Entry rules require when it
     // holds a reserved character.
     static std::string execLine(const std::string& executablePath, const std::string& arguments);
 };

@@ -13,7 +13,7 @@ namespace velk::platform {
 
 namespace {
 
-// Characters that the Desktop Entry Specification reserves in an Exec
+// Characters that the freedesktop.org Desktop Entry rules reserve in an Exec
 // argument, and besides them a carriage return and parentheses, which shells
 // also read specially.
 constexpr std::string_view kNeedsQuoting = " \t\n\r\"'\\><~|&;$*?#`()";

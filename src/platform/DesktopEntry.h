@@ -13,8 +13,8 @@ inline constexpr const char* kInstalledProgramFolder = "/usr/bin";
 
 // The Exec value that runs the executable with the arguments, which are taken
 // as already written for an Exec line ("--silent", "%u"). The path stands
-// bare unless it holds a character the Desktop Entry Specification reserves;
-// then it goes in double quotes, escaped as that specification requires.
+// bare unless it holds a character the freedesktop.org Desktop Entry rules reserve;
+// then it goes in double quotes, escaped as those rules require.
 // Bare where it can be, because xdg-open on a desktop it does not recognise
 // (the road of Chromium-family browsers) cannot run a quoted program.
 std::string desktopEntryExecLine(const std::string& executablePath, const std::string& arguments);

@@ -77,7 +77,7 @@ class AutoStartQuotingTest : public ::testing::TestWithParam<QuotingCase> {};
 
 // Bare when nothing in the path needs quoting (xdg-open without a desktop it
 // knows runs only a bare program); otherwise quoted as the Desktop Entry
-// Specification says: inside the double quotes '"', '`', '$' and '\' take a
+// rules say: inside the double quotes '"', '`', '$' and '\' take a
 // backslash, then every backslash of the value is escaped once more as a
 // string value. '%' is doubled either way.
 TEST_P(AutoStartQuotingTest, ExecQuotesThePathOnlyWhenItNeedsIt) {
