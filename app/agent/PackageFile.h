@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,7 +12,13 @@ namespace velk::agent {
 // A downloaded package written to disk as it arrives, never held whole: the
 // pieces go to a hidden file beside the target, which takes the target's
 // name only when the whole package has come and passed the checks. Anything
-// short of that leaves no file behind, whatever ends the download.
+// short of that leaves no file behind; a partial file that outlives a killed
+// process is removed by the next download (removeLeftOvers).
+//
+// The folder may be shared with other users: every file is created anew and
+// exclusively, and a name already taken, by a file or a link of whoever
+// made it, is never written through or replaced; the package then gets the
+// target's name with a random part before its extension (path()).
 class PackageFile {
 public:
     enum class Problem {
@@ -43,9 +50,22 @@ public:
     bool open();
     // Writes one piece. False stops the download: problem() says why.
     bool append(std::string_view piece);
-    // Flushes the whole download to disk and gives it the target's name.
-    // False when it falls short of a package or cannot be kept.
+    // Flushes the whole download to disk and gives it the target's name,
+    // or another one when that is taken. False when it falls short of a
+    // package or cannot be kept.
     bool commit();
+
+    // Where the package is: the target, or the name it got instead once
+    // committed.
+    const std::string& path() const { return target_; }
+
+    // Removes the partial files that downloads into the folder left behind
+    // when their process was killed: regular files of this user named as a
+    // partial file of a target that isTarget accepts, which no running
+    // download holds. Anything else in the folder stays. Returns how many
+    // were removed.
+    static int removeLeftOvers(const std::string& folder,
+                               const std::function<bool(std::string_view targetName)>& isTarget);
 
     Problem problem() const { return problem_; }
     // errno of the failed file operation; 0 when none failed.
@@ -54,6 +74,7 @@ public:
 
 private:
     bool fail(Problem problem, int error = 0);
+    bool publish();
     void discard();
 
     std::string target_;

@@ -4,9 +4,11 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QVector>
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "agent/PackageFile.h"
@@ -38,9 +40,39 @@ std::unique_ptr<HttpClient> downloadClient() {
     return HttpClient::create(std::move(options));
 }
 
-bool keptInFileName(const QChar c) {
-    const QChar::Category category = c.category();
-    return c != QLatin1Char('/') && category != QChar::Other_Control && category != QChar::Other_Format;
+constexpr int kStampChars = 14;
+
+// Invisible characters and slashes leave no trace in a file name.
+bool droppedFromFileName(uint c) {
+    const QChar::Category category = QChar::category(c);
+    return c == '/' || category == QChar::Other_Control || category == QChar::Other_Format;
+}
+
+// apt-get reads an argument with ':' or '=' as a package name with an
+// architecture or a version and installs nothing from the file; blanks and
+// quotes are no better in a shell's hands.
+bool safeInFileName(uint c) {
+    return QChar::isLetter(c) || QChar::isDigit(c) || c == '.' || c == '-' || c == '_' || c == '+';
+}
+
+int utf8Bytes(uint c) {
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+// The names this installer gives its downloads: the time stamp, '-', a name
+// and ".deb".
+bool isDownloadName(std::string_view name) {
+    constexpr std::string_view kExtension = ".deb";
+    if (name.size() <= kStampChars + 1 + kExtension.size() || name[kStampChars] != '-' ||
+        name.substr(name.size() - kExtension.size()) != kExtension) {
+        return false;
+    }
+    for (const char c : name.substr(0, kStampChars)) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
 }
 
 QString httpsOnly() {
@@ -112,20 +144,29 @@ QString UpdateInstaller::fileNameFor(const QString& downloadUrl) {
     const QString path = QUrl(downloadUrl, QUrl::TolerantMode).path(QUrl::FullyEncoded);
     const QString segment = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     const QString decoded = QUrl::fromPercentEncoding(segment.toUtf8());
-    QString name;
-    for (const QChar c : decoded) {
-        if (keptInFileName(c)) {
+    QVector<uint> name;
+    for (const uint c : decoded.toUcs4()) {
+        if (!droppedFromFileName(c)) {
             name.append(c);
         }
     }
-    // Cut from the front, whole characters only, so the extension stays.
-    while (name.toUtf8().size() > kMaxFileNameBytes) {
-        name.remove(0, name.at(0).isHighSurrogate() && name.size() > 1 ? 2 : 1);
-    }
-    if (name.trimmed().isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
+    const QString visible = QString::fromUcs4(name.constData(), name.size());
+    if (visible.trimmed().isEmpty() || visible == QLatin1String(".") || visible == QLatin1String("..")) {
         return QString::fromLatin1(kDefaultFileName);
     }
-    return name;
+    int bytes = 0;
+    for (uint& c : name) {
+        if (!safeInFileName(c)) {
+            c = '_';
+        }
+        bytes += utf8Bytes(c);
+    }
+    // Cut from the front, whole characters only, so the extension stays.
+    int first = 0;
+    for (; bytes > kMaxFileNameBytes; ++first) {
+        bytes -= utf8Bytes(name.at(first));
+    }
+    return QString::fromUcs4(name.constData() + first, name.size() - first);
 }
 
 void UpdateInstaller::start(const QString& downloadUrl) {
@@ -158,7 +199,7 @@ void UpdateInstaller::start(const QString& downloadUrl) {
     if (worker_.joinable()) {
         worker_.join();
     }
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
+    const QString stamp = now_().toUTC().toString(QStringLiteral("yyyyMMddHHmmss"));
     const QString target =
         temp + QLatin1Char('/') + stamp + QLatin1Char('-') + withDebExtension(fileNameFor(downloadUrl));
     http_ = downloadClient();
@@ -169,6 +210,11 @@ void UpdateInstaller::start(const QString& downloadUrl) {
 void UpdateInstaller::download(const std::string& url, const std::string& target, std::int64_t maxBytes) {
     logLine(LogLevel::Info, "UpdateInstaller: downloading " + core::escapeControlBytes(url) + " -> " +
                                 core::escapeControlBytes(target));
+    const std::string folder = target.substr(0, target.rfind('/'));
+    if (const int removed = PackageFile::removeLeftOvers(folder, isDownloadName); removed > 0) {
+        logLine(LogLevel::Info,
+                "UpdateInstaller: removed " + std::to_string(removed) + " partial download(s) left behind");
+    }
     // Removes what it wrote unless the whole package is kept.
     PackageFile file(target, maxBytes);
     if (!file.open()) {
@@ -205,8 +251,12 @@ void UpdateInstaller::download(const std::string& url, const std::string& target
         post([this, reason] { finishWithFailure(reason); });
         return;
     }
+    if (file.path() != target) {
+        logLine(LogLevel::Warn, "UpdateInstaller: " + core::escapeControlBytes(target) +
+                                    " was taken; saved as " + core::escapeControlBytes(file.path()));
+    }
     logLine(LogLevel::Info, "UpdateInstaller: downloaded " + std::to_string(file.size()) + " bytes");
-    post([this, path = QString::fromStdString(target)] { handOff(path); });
+    post([this, path = QString::fromStdString(file.path())] { handOff(path); });
 }
 
 void UpdateInstaller::post(std::function<void()> step) {

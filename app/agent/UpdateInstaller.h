@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -22,7 +23,10 @@ namespace velk::agent {
 // temporary folder on a worker thread, writing it as it arrives, and installs
 // it through the package shell, which starts the agent again afterwards. A
 // download that is not https (also after a redirect), not a Debian package or
-// larger than the limit is refused and leaves no file. The signals come on
+// larger than the limit is refused and leaves no file. The temporary folder
+// may be shared: a name someone else took first is left alone and the
+// package saved under another, and each download first removes the partial
+// files that downloads killed before it left there. The signals come on
 // the installer's (GUI) thread. Destroying the installer cancels a running
 // download and joins its thread: no file is left and no signal follows.
 class UpdateInstaller : public QObject {
@@ -42,12 +46,15 @@ public:
 
     // The file name for a download address: the last segment of its path,
     // percent-decoded, without control or format characters or slashes,
-    // cut to 200 bytes from the front (the extension stays); the default
-    // name when nothing usable is left.
+    // every character other than a letter, a digit, '.', '-', '_' or '+'
+    // made '_', cut to 200 bytes from the front (the extension stays); the
+    // default name when nothing visible is left.
     static QString fileNameFor(const QString& downloadUrl);
 
     // For tests: a smaller limit, so a refusal needs no large download.
     void setMaxPackageBytes(std::int64_t bytes) { maxPackageBytes_ = bytes; }
+    // For tests: the clock the file name's time stamp is read from.
+    void setClock(std::function<QDateTime()> now) { now_ = std::move(now); }
 
 signals:
     void progress(qlonglong received, qlonglong total);
@@ -67,6 +74,7 @@ private:
     bool busy_ = false;  // GUI thread only
     AgentRestart restart_;
     std::int64_t maxPackageBytes_ = kMaxPackageBytes;
+    std::function<QDateTime()> now_ = &QDateTime::currentDateTimeUtc;
     std::atomic<bool> stopping_{false};
     std::unique_ptr<core::infra::http::HttpClient> http_;
     std::thread worker_;

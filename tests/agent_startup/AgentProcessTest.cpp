@@ -17,7 +17,6 @@
 #include <fstream>
 #include <future>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,15 +52,6 @@ constexpr std::chrono::seconds kDeadline{60};
 constexpr const char* kSenderId = "s-0000000000a1";
 constexpr const char* kCertificateId = "CERT-STARTUP-1";
 constexpr const char* kPin = "pin-7319-never-logged";
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
 
 int countContaining(const std::vector<std::string>& all, const std::string& text) {
     int n = 0;

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,16 +17,8 @@
 namespace velk::core {
 namespace {
 
+using test::lines;
 using test::readFileText;
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
 
 const std::regex kLinePattern(
     R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[(DEBUG|INFO |WARN |ERROR|\?\?\?\?\?)\] .*)");

@@ -20,6 +20,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/FileText.h"
 #include "support/TempDir.h"
 
 namespace velk::test {
@@ -105,15 +106,6 @@ Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>
 
 bool available(const std::string& program) {
     return run({"sh", "-c", "command -v " + program}).exitCode == 0;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
 }
 
 // The package is built once for the suite, into a folder of its own.

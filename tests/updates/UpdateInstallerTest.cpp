@@ -1,13 +1,22 @@
 #include "agent/UpdateInstaller.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QSignalSpy>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -20,6 +29,8 @@
 #include "agent/PackageFile.h"
 #include "fakes/LoopbackHosts.h"
 #include "fakes/agency/FakeAgency.h"
+#include "platform/UniqueFd.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/PollUntil.h"
 #include "support/SilentListener.h"
@@ -66,7 +77,14 @@ TEST(UpdateFileName, OnlyTheDecodedLastSegmentWithoutControlCharacters) {
         {"https://cloud.vezorodar.bg/downloads/vezorodar_0.2.0_amd64.deb", "vezorodar_0.2.0_amd64.deb"},
         {"https://cloud.vezorodar.bg/downloads/", "VezoRodarC-update.deb"},
         {"https://cloud.vezorodar.bg", "VezoRodarC-update.deb"},
-        {"https://x/d/%D0%92%D0%B5%D0%BB%D0%BA%20%D0%90%D0%B3%D0%B5%D0%BD%D1%82.deb", "Велк Агент.deb"},
+        {"https://x/d/%D0%92%D0%B5%D0%BB%D0%BA%20%D0%90%D0%B3%D0%B5%D0%BD%D1%82.deb", "Велк_Агент.deb"},
+        // What apt-get or a shell would read as more than a file name.
+        {"https://x/d/vezorodar:0.2.0=1_amd64.deb", "vezorodar_0.2.0_1_amd64.deb"},
+        {"https://x/d/%20!%22%23$%25&'()*,:;%3C=%3E%3F@%5B%5C%5D%5E%60%7B%7C%7D~a+b.deb",
+         "____________________________a+b.deb"},
+        // Letters and symbols beyond the first plane are one character each.
+        {"https://x/d/%F0%90%90%80%F0%9F%98%80.deb", QString::fromUcs4(U"\U00010400_.deb")},
+        {"https://x/d/%20%20", "VezoRodarC-update.deb"},
         {"https://x/d/a%2F..%2F..%2Fetc%2Fpasswd", "a....etcpasswd"},
         {"https://x/d/%2E%2E", "VezoRodarC-update.deb"},
         {"https://x/d/.", "VezoRodarC-update.deb"},
@@ -201,9 +219,9 @@ TEST_F(UpdateInstallerTest, ThePackageIsInstalledByAShellThatStartsTheAgentAgain
         const std::filesystem::path saved = pkexec[4];
         EXPECT_EQ(saved.parent_path(), temp.path());
         const std::string name = saved.filename().string();
-        ASSERT_EQ(name.size(), std::string("20260101000000-Велк Агент 0.2.0.deb").size()) << name;
+        ASSERT_EQ(name.size(), std::string("20260101000000-Велк_Агент_0.2.0.deb").size()) << name;
         EXPECT_EQ(name.find_first_not_of("0123456789"), 14u) << name;
-        EXPECT_EQ(name.substr(14), "-Велк Агент 0.2.0.deb");
+        EXPECT_EQ(name.substr(14), "-Велк_Агент_0.2.0.deb");
 
         // The old agent still runs: the shell waits for it.
         ASSERT_TRUE(shellTools.waitUntilTheShellWaits()) << "the shell does not wait for the old agent";
@@ -227,6 +245,187 @@ TEST_F(UpdateInstallerTest, ThePackageIsInstalledByAShellThatStartsTheAgentAgain
             log.count("INFO", "UpdateInstaller: downloaded " + std::to_string(package.size()) + " bytes"), 1);
         EXPECT_EQ(log.count("INFO", "UpdateInstaller: handed off to OS installer"), 1);
     }
+}
+
+// What is at a path, without following a link: a link's target, a regular
+// file's owner and bytes, something else, or nothing.
+std::string whatIsAt(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return "nothing";
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return "link to " + std::filesystem::read_symlink(path).string();
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return "something else";
+    }
+    return "file of " + std::to_string(info.st_uid) + ": " + readFileText(path);
+}
+
+// As root, a planted file becomes another user's, as it would be in a
+// shared temporary folder.
+void giveToAnotherUser(const std::string& path) {
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::lchown(path.c_str(), 65534, 65534), 0);
+    }
+}
+
+struct TakenNameCase {
+    const char* name;
+    // Puts something at the name the package would get; null: nothing.
+    std::function<void(const std::string& path)> plant;
+};
+
+// The name carries only characters that apt-get and the shell read as a
+// file name, and the file under it is one the installer made itself:
+// whatever someone else put at the name first (a file, a link) stays as it
+// was, and the package is saved and installed under a name with a random
+// part.
+TEST_F(UpdateInstallerTest, ThePackageIsSavedUnderASafeNameInAFileOfItsOwn) {
+    const std::string package = debianPackage(50000);
+    cloud().setDownload("vezorodar:0.2.0 amd64;x.deb", package);
+    const std::string url = CloudRoutes::downloadUrl("vezorodar:0.2.0%20amd64;x.deb");
+    const std::string stampedName = "20260304050607-vezorodar_0.2.0_amd64_x.deb";
+    const std::regex withRandomPart("20260304050607-vezorodar_0\\.2\\.0_amd64_x-[A-Za-z0-9]{8}\\.deb");
+    const std::string victim = tools.sub("victim");
+    writeFileText(victim, "victim");
+    const std::vector<TakenNameCase> cases = {
+        {"a free name", nullptr},
+        {"a file of another user",
+         [](const std::string& path) {
+             writeFileText(path, "someone else's");
+             giveToAnotherUser(path);
+         }},
+        {"a link to a file",
+         [&](const std::string& path) {
+             std::filesystem::create_symlink(victim, path);
+             giveToAnotherUser(path);
+         }},
+        {"a dangling link",
+         [&](const std::string& path) { std::filesystem::create_symlink(tools.sub("nowhere"), path); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TempDir shared;
+        const ScopedEnv sharedTemp("TMPDIR", shared.str());
+        PackageStandIns shellTools(tools.sub(c.name));
+        const ScopedEnv toolsOnly("PATH", shellTools.bin());
+        const std::string planted = shared.sub(stampedName);
+        if (c.plant) {
+            c.plant(planted);
+        }
+        const std::string plantedBefore = whatIsAt(planted);
+        UpdateInstaller installer(shellTools.restart());
+        installer.setClock([] { return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7), Qt::UTC); });
+        LogCapture log;
+
+        ASSERT_EQ(install(installer, url), QString());
+        ASSERT_TRUE(pollUntil([&] { return !shellTools.pkexecRun().empty(); },
+                              [] { std::this_thread::sleep_for(10ms); }))
+            << "the shell never ran pkexec";
+        const auto pkexec = shellTools.pkexecRun();
+        ASSERT_EQ(pkexec.size(), 5u);
+        const std::filesystem::path saved = pkexec[4];
+        EXPECT_EQ(saved.parent_path(), shared.path());
+        if (c.plant) {
+            EXPECT_TRUE(std::regex_match(saved.filename().string(), withRandomPart)) << saved;
+            EXPECT_EQ(log.count("WARN", stampedName + " was taken; saved as " + saved.string()), 1);
+        } else {
+            EXPECT_EQ(saved.filename().string(), stampedName);
+            EXPECT_EQ(log.count("WARN", "was taken"), 0);
+        }
+        ASSERT_TRUE(shellTools.awaitRestarts(1)) << "the installing shell did not end";
+        EXPECT_TRUE(shellTools.packageSeen() == package) << "apt-get did not get the whole package";
+        EXPECT_EQ(whatIsAt(planted), plantedBefore);
+        EXPECT_EQ(readFileText(victim), "victim");
+        EXPECT_FALSE(std::filesystem::exists(tools.sub("nowhere")));
+    }
+}
+
+struct LeftOverCase {
+    const char* name;  // in the temporary folder
+    std::function<void(const std::string& path)> make;
+    bool removed;
+};
+
+// A download killed hard leaves its hidden partial file. The next download
+// removes those of this user's downloads and nothing else: not another
+// user's, not one that a running download holds, not a link, a pipe or a
+// folder, not a name of another shape.
+TEST_F(UpdateInstallerTest, TheNextDownloadRemovesPartialFilesLeftBehind) {
+    const std::string victim = tools.sub("victim.deb");
+    writeFileText(victim, "victim");
+    const auto partial = [](const std::string& path) {
+        writeFileText(path, archiveHead("debian-binary") + "half a package");
+        ::chmod(path.c_str(), 0600);
+    };
+    platform::UniqueFd held;
+    std::vector<LeftOverCase> cases = {
+        {".20260101000000-vezorodar_0.2.0_amd64.deb.part-a1B2c3", partial, true},
+        {".20251231235959-Велк Агент 0.1.0.deb.part-Zz9Yy8", partial, true},
+        {".20260101000001-vezorodar.deb.part-HeLd01",
+         [&](const std::string& path) {
+             partial(path);
+             held = platform::UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+             ASSERT_EQ(::flock(held.get(), LOCK_EX | LOCK_NB), 0);
+         },
+         false},
+        {".20260101000003-vezorodar.deb.part-LiNk01",
+         [&](const std::string& path) { std::filesystem::create_symlink(victim, path); }, false},
+        {".20260101000004-vezorodar.deb.part-FiFo01",
+         [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, false},
+        {".20260101000005-vezorodar.deb.part-DiR001",
+         [](const std::string& path) { std::filesystem::create_directory(path); }, false},
+        {"20260101000000-vezorodar.deb", partial, false},
+        {".vezorodar.deb.part-abcdef", partial, false},
+        {".20260101000000-vezorodar.deb.part-abc", partial, false},
+        {".2026010100000x-vezorodar.deb.part-abcdef", partial, false},
+        {".20260101000000-vezorodar.tar.part-abcdef", partial, false},
+        {".20260101000000-vezorodar.deb.part-ab_def", partial, false},
+        {"notes.txt", partial, false},
+    };
+    if (::geteuid() == 0) {
+        cases.push_back({".20260101000002-vezorodar.deb.part-OtHeR1",
+                         [&](const std::string& path) {
+                             partial(path);
+                             giveToAnotherUser(path);
+                         },
+                         false});
+    }
+    for (const auto& c : cases) {
+        c.make(temp.sub(c.name));
+    }
+    cloud().setDownload("next.deb", debianPackage(1000));
+    UpdateInstaller installer(standIns.restart());
+    LogCapture log;
+
+    ASSERT_EQ(install(installer, CloudRoutes::downloadUrl("next.deb")), QString());
+    for (const auto& c : cases) {
+        EXPECT_EQ(whatIsAt(temp.sub(c.name)) == "nothing", c.removed) << c.name;
+    }
+    EXPECT_EQ(readFileText(victim), "victim");
+    EXPECT_EQ(log.count("INFO", "UpdateInstaller: removed 2 partial download(s) left behind"), 1);
+    EXPECT_TRUE(standIns.awaitRestarts(1)) << "the installing shell did not end";
+}
+
+// A download that runs holds its partial file: a removal of left-overs
+// beside it, by another agent of the same user, leaves it alone.
+TEST(PackageFileLeftOvers, ARunningDownloadIsNoLeftOver) {
+    const TempDir folder;
+    const auto anyTarget = [](std::string_view) { return true; };
+    const auto entries = [&] {
+        const std::filesystem::directory_iterator items(folder.path());
+        return std::distance(begin(items), end(items));
+    };
+    {
+        PackageFile file(folder.sub("20260101000000-v.deb"), 1 << 20);
+        ASSERT_TRUE(file.open());
+        ASSERT_TRUE(file.append(archiveHead("debian-binary")));
+        EXPECT_EQ(PackageFile::removeLeftOvers(folder.str(), anyTarget), 0);
+        EXPECT_EQ(entries(), 1);
+    }
+    EXPECT_EQ(entries(), 0);
 }
 
 struct RefusalCase {
