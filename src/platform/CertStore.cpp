@@ -209,9 +209,6 @@ KeyProviderInfo readSidecar(const std::filesystem::path& p12Path) {
     return info;
 }
 
-// The certificate of a PIN-protected file whose own certificates are
-// encrypted: its companion file, else nothing (with the WARN line that says
-// how to make one).
 // Whether the file's encrypted certificates use the 40-bit RC2 of older
 // exports, which openssl reads only when told -legacy.
 bool hasLegacyCertificates(PKCS12* p12) {
