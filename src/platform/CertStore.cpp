@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <set>
 
@@ -20,7 +18,9 @@
 #include "common/TextUtils.h"
 #include "platform/AppPaths.h"
 #include "platform/CompanionCertificate.h"
+#include "platform/LegacyPkcs12Algorithms.h"
 #include "platform/OpenSslPtr.h"
+#include "platform/RegularFile.h"
 
 namespace velk::platform {
 
@@ -60,13 +60,23 @@ std::string shown(const std::filesystem::path& path) {
     return core::loggableText(path.string());
 }
 
-bool readFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
+// A PKCS#12 file with its chain stays far below this; the sidecar too.
+constexpr std::uint64_t kMaxStoreFileBytes = 4 * 1024 * 1024;
+
+// Only a regular file is read, never waiting on a FIFO, and within the bound;
+// anything else is told once with its path.
+bool readStoreFile(const std::filesystem::path& path, std::string& out) {
+    switch (readWholeRegularFile(path, out, kMaxStoreFileBytes)) {
+        case WholeFileStatus::Read:
+            return true;
+        case WholeFileStatus::TooLarge:
+            warnOnce("CertStore: larger than 4 MiB, not read: " + shown(path));
+            return false;
+        case WholeFileStatus::Unreadable:
+            break;
     }
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    warnOnce("CertStore: cannot read " + shown(path));
+    return false;
 }
 
 std::string localKeyId(const PKCS12_SAFEBAG* bag) {
@@ -180,12 +190,12 @@ KeyProviderInfo readSidecar(const std::filesystem::path& p12Path) {
     KeyProviderInfo info{CertStore::kSoftwareProvider, KeyApi::NCrypt, false};
     std::filesystem::path sidecar = p12Path;
     sidecar.replace_extension(".json");
-    std::ifstream in(sidecar, std::ios::binary);
-    if (!in) {
+    std::error_code ec;
+    std::string text;
+    if (!std::filesystem::exists(sidecar, ec) || !readStoreFile(sidecar, text)) {
         return info;
     }
     try {
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const nlohmann::json doc = core::parseExternalJson(text);
         info.providerName = doc.value("provider", info.providerName);
         info.keyApi = doc.value("keyApi", std::string("ncrypt")) == "capi" ? KeyApi::Capi : KeyApi::NCrypt;
@@ -199,18 +209,38 @@ KeyProviderInfo readSidecar(const std::filesystem::path& p12Path) {
     return info;
 }
 
+// Whether the file's encrypted certificates use the 40-bit RC2 of older
+// exports, which openssl reads only when told -legacy.
+bool hasLegacyCertificates(PKCS12* p12) {
+    AuthSafesPtr safes(PKCS12_unpack_authsafes(p12));
+    for (int i = 0; safes && i < sk_PKCS7_num(safes.get()); ++i) {
+        PKCS7* p7 = sk_PKCS7_value(safes.get(), i);
+        if (PKCS7_type_is_encrypted(p7) && p7->d.encrypted != nullptr &&
+            p7->d.encrypted->enc_data != nullptr && p7->d.encrypted->enc_data->algorithm != nullptr &&
+            OBJ_obj2nid(p7->d.encrypted->enc_data->algorithm->algorithm) == NID_pbe_WithSHA1And40BitRC2_CBC) {
+            return true;
+        }
+    }
+    ERR_clear_error();
+    return false;
+}
+
 // The certificate of a PIN-protected file whose own certificates are
 // encrypted: its companion file, else nothing (with the WARN line that says
-// how to make one).
-X509Ptr companionOf(const std::filesystem::path& path, std::string& companionPath) {
+// how to make one). An empty or unreadable companion, as a failed export
+// leaves behind, is no companion.
+X509Ptr companionOf(const std::filesystem::path& path, PKCS12* p12, std::string& companionPath) {
     CompanionCertificate companion = CompanionCertificate::find(path);
     if (companion.path.empty()) {
-        const std::string wanted = shown(CompanionCertificate::preferredPath(path));
+        const std::string wanted =
+            shown(companion.unusablePath.empty() ? CompanionCertificate::preferredPath(path)
+                                                 : companion.unusablePath);
+        const std::string legacy = hasLegacyCertificates(p12) ? " -legacy" : "";
         warnOnce("CertStore: the certificates in " + shown(path) +
                  " are encrypted with its PIN and cannot be listed without it; put its certificate beside "
                  "it as " +
-                 wanted + " (PEM or DER, also .cer or .pem), e.g. openssl pkcs12 -in " + shown(path) +
-                 " -clcerts -nokeys -out " + wanted);
+                 wanted + " (PEM or DER, also .cer or .pem), e.g. openssl pkcs12" + legacy + " -in " +
+                 shown(path) + " -clcerts -nokeys -out " + wanted);
         return {};
     }
     if (!companion.certificate) {
@@ -224,10 +254,11 @@ X509Ptr companionOf(const std::filesystem::path& path, std::string& companionPat
 std::optional<StoreCertificate> readEntry(const std::filesystem::path& path) {
     StoreCertificate entry;
     entry.path = path.string();
-    if (!readFile(path, entry.pkcs12)) {
-        logLine(LogLevel::Warn, "CertStore: cannot read " + core::escapeControlBytes(entry.path));
+    std::string bytes;
+    if (!readStoreFile(path, bytes)) {
         return std::nullopt;
     }
+    entry.pkcs12.assign(bytes.begin(), bytes.end());
     const unsigned char* p = entry.pkcs12.data();
     Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(entry.pkcs12.size())));
     if (!p12) {
@@ -241,7 +272,7 @@ std::optional<StoreCertificate> readEntry(const std::filesystem::path& path) {
     X509* cert = entityCertificate(contents);
     X509Ptr companion;
     if (cert == nullptr && needsPin && contents.hasKey) {
-        companion = companionOf(path, entry.companionPath);
+        companion = companionOf(path, p12.get(), entry.companionPath);
         if (!companion) {
             return std::nullopt;
         }
@@ -288,6 +319,7 @@ std::optional<CertStore> CertStore::openMy(int& error) {
         error = ENOENT;
         return std::nullopt;
     }
+    loadLegacyPkcs12Algorithms();
     CertStore store;
     std::error_code ec;
     if (!std::filesystem::exists(dir, ec)) {
@@ -304,8 +336,10 @@ std::optional<CertStore> CertStore::openMy(int& error) {
         if (ec) {
             break;
         }
+        // Any kind of entry by that name is tried: one that is no regular
+        // file is told as unreadable rather than passed over in silence.
         const auto& item = *it;
-        if (item.is_regular_file(ec) && isPkcs12Name(item.path())) {
+        if (isPkcs12Name(item.path()) && !item.is_directory(ec)) {
             files.push_back(item.path());
         }
     }

@@ -44,6 +44,8 @@ struct StoreCertificate {
 // PIN-protected file whose certificates are encrypted too takes its
 // certificate from the companion file beside it (CompanionCertificate), and
 // without one it is left out with a WARN line, once per file and process.
+// Only regular files of a few MiB are read; any other entry is left out with
+// a WARN line. Older exports (RC2-encrypted certificates) are read too.
 class CertStore {
 public:
     static constexpr const char* kSoftwareProvider = "Microsoft Software Key Storage Provider";

@@ -1,30 +1,18 @@
 #include "platform/CompanionCertificate.h"
 
-#include <fstream>
-#include <iterator>
-
 #include <openssl/err.h>
 #include <openssl/pem.h>
+
+#include "platform/RegularFile.h"
 
 namespace velk::platform {
 
 namespace {
 
 // A certificate chain in PEM stays far below this; anything larger is not one.
-constexpr std::streamsize kMaxFileBytes = 1024 * 1024;
+constexpr std::uint64_t kMaxFileBytes = 1024 * 1024;
 
 constexpr const char* kExtensions[] = {".crt", ".cer", ".pem"};
-
-bool readBounded(const std::filesystem::path& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    out.resize(static_cast<std::size_t>(kMaxFileBytes) + 1);
-    in.read(out.data(), kMaxFileBytes + 1);
-    out.resize(static_cast<std::size_t>(in.gcount()));
-    return !in.bad() && static_cast<std::streamsize>(out.size()) <= kMaxFileBytes;
-}
 
 // The first certificate of a PEM text (other blocks are skipped), else the
 // bytes as one DER certificate with nothing after it.
@@ -53,14 +41,19 @@ CompanionCertificate CompanionCertificate::find(const std::filesystem::path& pkc
         std::filesystem::path candidate = pkcs12Path;
         candidate.replace_extension(extension);
         std::error_code ec;
-        if (!std::filesystem::is_regular_file(candidate, ec)) {
+        if (!std::filesystem::exists(candidate, ec)) {
+            continue;
+        }
+        // Only a regular file, never waiting on a FIFO, and bounded.
+        std::string bytes;
+        if (readWholeRegularFile(candidate, bytes, kMaxFileBytes) != WholeFileStatus::Read || bytes.empty()) {
+            if (companion.unusablePath.empty()) {
+                companion.unusablePath = candidate.string();
+            }
             continue;
         }
         companion.path = candidate.string();
-        std::string bytes;
-        if (readBounded(candidate, bytes)) {
-            companion.certificate = parseCertificate(bytes);
-        }
+        companion.certificate = parseCertificate(bytes);
         return companion;
     }
     return companion;

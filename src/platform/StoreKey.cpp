@@ -6,6 +6,7 @@
 
 #include "common/Logger.h"
 #include "common/TextUtils.h"
+#include "platform/LegacyPkcs12Algorithms.h"
 #include "platform/ProviderPinCache.h"
 #include "platform/SecureWipe.h"
 
@@ -16,6 +17,9 @@ namespace {
 constexpr std::uint32_t kNteFail = 0x80090020;
 
 Pkcs12Ptr parsePkcs12(const StoreCertificate& certificate) {
+    // Older exports encrypt their certificates with RC2, which the key's
+    // reading decrypts too.
+    loadLegacyPkcs12Algorithms();
     const unsigned char* p = certificate.pkcs12.data();
     return Pkcs12Ptr(d2i_PKCS12(nullptr, &p, static_cast<long>(certificate.pkcs12.size())));
 }

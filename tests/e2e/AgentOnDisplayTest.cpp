@@ -295,5 +295,62 @@ TEST_F(AgentOnDisplayTest, ACertificateExportedWithAPinAsksForItAfterThePicker) 
     EXPECT_THAT(log(), Not(HasSubstr("2468")));
 }
 
+TEST_F(AgentOnDisplayTest, AnOlderExportLogsInWithThePinAskedOnce) {
+    // As older Windows versions and browsers export (`openssl pkcs12 -export
+    // -legacy`), its certificate beside it made as the README says.
+    CertificateSpec certSpec;
+    certSpec.commonName = "Петър Стоянов";
+    const TestIdentity identity = hosts_.pki().issue(certSpec);
+    const CertStoreFolder store;
+    store.addExported("e2e-older", identity, "2468", {"-legacy"});
+    ASSERT_EQ(store.extractCompanion("e2e-older", "2468", {"-legacy"}), 0);
+    writeSettings(identity.thumbprint());
+    startAgent();
+    ASSERT_TRUE(waitUntilServing()) << diagnostics();
+
+    // Each run: the picker, then the PIN when one is given.
+    const auto runWith = [&](const char* pin) {
+        const auto run = postRun("due_amounts", {{"eik", kEik}, {"year", 2024}});
+        EXPECT_TRUE(driver_->waitForWindow(kPickerTitle, kDeadline)) << "no sender picker" << diagnostics();
+        EXPECT_EQ(driver_->press(kPickerTitle, "Избери", {kSenderName}, kDeadline), "") << diagnostics();
+        if (pin != nullptr) {
+            EXPECT_TRUE(driver_->waitForWindow(kPinTitle, kDeadline)) << "no PIN prompt" << diagnostics();
+            EXPECT_EQ(driver_->fillAndPress(kPinTitle, pin, "Продължи", kDeadline), "") << diagnostics();
+        }
+        // Asked for a PIN it was not given, the run would wait for it.
+        EXPECT_TRUE(answered(run, 2 * kDeadline)) << diagnostics();
+        return answered(run, 0s) ? run.get() : Answer{};
+    };
+    const auto expectAmounts = [](const Answer& answer) {
+        ASSERT_EQ(answer.status, 200) << answer.body;
+        const json result = json::parse(answer.body);
+        EXPECT_EQ(result["status"], "ok") << answer.body;
+        EXPECT_EQ(result["rowCount"], 2);
+        EXPECT_EQ(result["totalOutstanding"], 5200.5);
+        EXPECT_EQ(result["totalInterest"], 44.35);
+    };
+
+    const Answer wrong = runWith("1357");
+    EXPECT_EQ(wrong.status, 200);
+    EXPECT_THAT(wrong.body, HasSubstr("Грешен PIN код.")) << wrong.body;
+    EXPECT_EQ(agency_.sessionsOpened(), 0);
+
+    expectAmounts(runWith("2468"));
+    ASSERT_EQ(agency_.sessionsOpened(), 1);
+    agency_.expireSessions();
+    // The next login takes the PIN the key accepted.
+    expectAmounts(runWith(nullptr));
+    EXPECT_EQ(agency_.sessionsOpened(), 2);
+
+    bool certificateShown = false;
+    for (const auto& request : agency_.login().requests()) {
+        certificateShown =
+            certificateShown || request.clientCertSubject.find("CN=Петър Стоянов") != std::string::npos;
+    }
+    EXPECT_TRUE(certificateShown);
+    EXPECT_THAT(log(), Not(HasSubstr("2468")));
+    EXPECT_THAT(log(), Not(HasSubstr("could not parse PKCS12")));
+}
+
 }  // namespace
 }  // namespace velk::test

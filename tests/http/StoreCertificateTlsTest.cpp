@@ -113,6 +113,76 @@ TEST_F(StoreCertificateTlsTest, ExportedFileWithCompanionPresentsItsCertificateO
         << seen[0].clientCertSubject;
 }
 
+// As older Windows versions and browsers export (`openssl pkcs12 -export
+// -legacy`: RC2-40 certificates, 3DES key, SHA-1 MAC), its companion made by
+// the command the user is told.
+TEST_F(StoreCertificateTlsTest, OlderExportPresentsItsCertificateWithThePinAskedOnce) {
+    test::CertificateSpec certSpec;
+    certSpec.commonName = "Петър Стоянов";
+    const test::TestIdentity exported = hosts_.pki().issue(certSpec);
+    const test::CertStoreFolder folder;
+    folder.addExported("older", exported, "2468", {"-legacy"});
+    ASSERT_EQ(folder.extractCompanion("older", "2468", {"-legacy"}), 0);
+    std::string typed = "1357";
+    int asked = 0;
+    ProviderPinCache::setPrompt([&](const PinRequest&) {
+        ++asked;
+        return PinAnswer{platform::kStatusOk, typed};
+    });
+    test::LogCapture log;
+
+    const HttpResponse wrong = login(exported.thumbprint());
+    EXPECT_EQ(wrong.status, 0);
+    EXPECT_EQ(wrong.keyPinRefusal, KeyPinRefusal::WrongPin);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(login_.requests().empty());
+
+    typed = "2468";
+    const HttpResponse first = login(exported.thumbprint());
+    EXPECT_EQ(first.error, "");
+    EXPECT_EQ(first.status, 200);
+    EXPECT_EQ(asked, 2);
+    // A later client takes the PIN the key accepted.
+    EXPECT_EQ(login(exported.thumbprint()).status, 200);
+    EXPECT_EQ(asked, 2);
+
+    const auto seen = login_.requestsTo("/auth/login/qes");
+    ASSERT_EQ(seen.size(), 2u);
+    for (const auto& request : seen) {
+        EXPECT_NE(request.clientCertSubject.find("CN=Петър Стоянов"), std::string::npos)
+            << request.clientCertSubject;
+    }
+    EXPECT_EQ(log.count("WARN", "CertStore"), 0);
+    for (const std::string& line : log.stop()) {
+        EXPECT_EQ(line.find("2468"), std::string::npos) << line;
+    }
+}
+
+// The store is read again for a handshake while the certificate is missing:
+// one added meanwhile is used by the same client, without a restart.
+TEST_F(StoreCertificateTlsTest, CertificateAddedToTheStoreIsUsedByTheNextTransfer) {
+    test::CertificateSpec certSpec;
+    certSpec.commonName = "Петър Стоянов";
+    const test::TestIdentity exported = hosts_.pki().issue(certSpec);
+    const test::CertStoreFolder folder;
+    folder.addExported("exported", exported, "2468");
+    ProviderPinCache::remember(exported.thumbprint(), "2468");
+    auto http = HttpClient::forPortal(exported.thumbprint(), "");
+
+    const HttpResponse missing = http->get(kLoginUrl, {});
+    EXPECT_EQ(missing.status, 0);
+    EXPECT_EQ(missing.error, curl_easy_strerror(CURLE_SSL_CERTPROBLEM));
+
+    ASSERT_EQ(folder.extractCompanion("exported", "2468"), 0);
+    const HttpResponse added = http->getFresh(kLoginUrl, {});
+    EXPECT_EQ(added.error, "");
+    EXPECT_EQ(added.status, 200);
+    const auto seen = login_.requestsTo("/auth/login/qes");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_NE(seen[0].clientCertSubject.find("CN=Петър Стоянов"), std::string::npos)
+        << seen[0].clientCertSubject;
+}
+
 TEST_F(StoreCertificateTlsTest, UnusableKeyFailsAsALocalCertificateProblem) {
     const std::string certProblem = curl_easy_strerror(CURLE_SSL_CERTPROBLEM);
     struct Case {

@@ -148,6 +148,32 @@ TEST_F(NapSessionLoginTest, PinOfTheStoreKeyRefusedOrCancelledEndsTheLoginWithIt
     EXPECT_EQ(qes[0].clientCertSubject.rfind("CN=Петър Стоянов", 0), 0u) << qes[0].clientCertSubject;
 }
 
+// The user follows the WARN and writes the companion while the agent runs:
+// the next login of the same session presents the certificate.
+TEST_F(NapSessionLoginTest, CompanionWrittenAfterAFailedLoginIsUsedByTheNextOne) {
+    test::CertificateSpec certSpec;
+    certSpec.commonName = "Петър Стоянов";
+    const test::TestIdentity exported = hosts_.pki().issue(certSpec);
+    const test::CertStoreFolder folder;
+    folder.addExported("exported", exported, "2468");
+    const std::string id = exported.thumbprint();
+    session_.configure(identity(id));
+    platform::ProviderPinCache::remember(id, "2468");
+    struct PinReset {
+        ~PinReset() { platform::ProviderPinCache::clear(); }
+    } pinReset;
+
+    EXPECT_FALSE(session_.ensureLoggedIn());
+    EXPECT_THAT(session_.lastError(), testing::StartsWith("Сертификатът за КЕП не е достъпен."));
+    EXPECT_TRUE(login_.requests().empty());
+
+    ASSERT_EQ(folder.extractCompanion("exported", "2468"), 0);
+    EXPECT_TRUE(session_.ensureLoggedIn()) << session_.lastError();
+    const auto qes = login_.requestsTo("/auth/login/qes");
+    ASSERT_EQ(qes.size(), 1u);
+    EXPECT_EQ(qes[0].clientCertSubject.rfind("CN=Петър Стоянов", 0), 0u) << qes[0].clientCertSubject;
+}
+
 TEST_F(NapSessionLoginTest, ConfigureKeepsTheSessionUnlessTheCertificateChanges) {
     ASSERT_TRUE(session_.ensureLoggedIn());
     ASSERT_TRUE(session_.selectTaxpayer(kCompanyEik)) << session_.lastError();

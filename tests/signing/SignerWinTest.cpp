@@ -1,8 +1,11 @@
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "infrastructure/signing/InvalidPinException.h"
 #include "infrastructure/signing/SignerWin.h"
@@ -10,10 +13,12 @@
 #include "platform/PinPrompt.h"
 #include "platform/ProviderPinCache.h"
 #include "support/CertStoreFolder.h"
+#include "support/ChildProcess.h"
 #include "support/DetachedCms.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 #include "support/TestPki.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::signing {
 namespace {
@@ -239,22 +244,36 @@ TEST_F(ExportedFileTest, CompanionThatIsNoCertificateLeavesTheFileOut) {
 }
 
 TEST_F(ExportedFileTest, WithoutSidecarTheFileTellsWhetherItIsPinProtected) {
+    // How the certificate beside the file came about.
+    enum class Companion { None, Written, Extracted, ExtractedLegacy };
     struct Case {
         const char* name;
         std::string password;
         std::vector<std::string> options;
-        bool companion;
+        Companion companion;
         bool pinProtected;
+        nlohmann::json sidecar = nullptr;
     };
     const std::vector<Case> cases = {
-        {"default", kPin, {}, true, true},
-        {"certificates in clear", kPin, {"-certpbe", "NONE"}, false, true},
+        {"default", kPin, {}, Companion::Written, true},
+        {"certificates in clear", kPin, {"-certpbe", "NONE"}, Companion::None, true},
         {"nothing encrypted, MAC with the password",
          kPin,
          {"-keypbe", "NONE", "-certpbe", "NONE"},
-         false,
+         Companion::None,
          true},
-        {"empty password", "", {}, false, false},
+        {"empty password", "", {}, Companion::None, false},
+        {"default, companion by the openssl command", kPin, {}, Companion::Extracted, true},
+        // RC2-40 certificates, 3DES key, SHA-1 MAC, as older Windows and browsers export.
+        {"older export", kPin, {"-legacy"}, Companion::ExtractedLegacy, true},
+        // A sidecar cannot take the PIN off a file that needs one.
+        {"sidecar says no PIN", kPin, {}, Companion::Written, true, {{"pinProtected", false}}},
+        {"older export, sidecar says no PIN",
+         kPin,
+         {"-legacy"},
+         Companion::ExtractedLegacy,
+         true,
+         {{"pinProtected", false}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -262,10 +281,27 @@ TEST_F(ExportedFileTest, WithoutSidecarTheFileTellsWhetherItIsPinProtected) {
         ProviderPinCache::clear();
         promptCalls_ = 0;
         store_.addExported("user", *user_, c.password, c.options);
-        if (c.companion) {
-            store_.addCompanion("user", ".crt", *user_, CertStoreFolder::Encoding::Pem);
+        switch (c.companion) {
+            case Companion::None:
+                break;
+            case Companion::Written:
+                store_.addCompanion("user", ".crt", *user_, CertStoreFolder::Encoding::Pem);
+                break;
+            case Companion::Extracted:
+                ASSERT_EQ(store_.extractCompanion("user", c.password), 0);
+                break;
+            case Companion::ExtractedLegacy:
+                ASSERT_EQ(store_.extractCompanion("user", c.password, {"-legacy"}), 0);
+                break;
         }
-        ASSERT_EQ(signer_.listCertificates().size(), 1u);
+        if (!c.sidecar.is_null()) {
+            std::ofstream(store_.path() + "/user.json") << c.sidecar.dump();
+        }
+        LogCapture log;
+        const auto list = signer_.listCertificates();
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(list[0].id, user_->thumbprint());
+        EXPECT_EQ(signer_.getCertificateDer(user_->thumbprint()), user_->der());
 
         scriptPrompt(PinAnswer{platform::kStatusOk, "0000"});
         if (c.pinProtected) {
@@ -276,10 +312,75 @@ TEST_F(ExportedFileTest, WithoutSidecarTheFileTellsWhetherItIsPinProtected) {
             expectSignedBy(signer_.signDataForPortal(data_, user_->thumbprint(), ""), *user_);
             EXPECT_EQ(promptCalls_, 2);
             EXPECT_EQ(ProviderPinCache::lookup(user_->thumbprint()), kPin);
+            // Once accepted, the PIN is not asked again.
+            expectSignedBy(signer_.signData(data_, user_->thumbprint(), ""), *user_);
+            EXPECT_EQ(promptCalls_, 2);
         } else {
             expectSignedBy(signer_.signData(data_, user_->thumbprint(), "0000"), *user_);
             EXPECT_EQ(promptCalls_, 0);
         }
+        EXPECT_EQ(log.count("WARN", "CertStore"), 0);
+    }
+}
+
+// What a failed `openssl pkcs12 ... -out NAME.crt` leaves, or a file that is
+// no regular one, is no companion: the file is left out with the one WARN
+// that says how to make one, naming that file.
+TEST_F(ExportedFileTest, EmptyOrUnreadableCompanionCountsAsMissing) {
+    struct Case {
+        const char* name;  // also the file's name: the WARN is told once per file
+        std::vector<std::string> exportOptions;
+        std::function<void(const std::string& p12)> arrange;
+        std::string companionExtension;  // of the file the WARN names
+        std::string command;             // the command it suggests, up to -in
+    };
+    const std::string dir = store_.path();
+    const std::vector<Case> cases = {
+        {"legacy-without-option",
+         {"-legacy"},
+         [&](const std::string& name) { ASSERT_NE(store_.extractCompanion(name, kPin), 0); },
+         ".crt",
+         "openssl pkcs12 -legacy -in "},
+        {"empty",
+         {},
+         [&](const std::string& name) { std::ofstream(dir + "/" + name + ".crt").flush(); },
+         ".crt",
+         "openssl pkcs12 -in "},
+        {"fifo",
+         {},
+         [&](const std::string& name) { test::makeFifo(dir + "/" + name + ".cer"); },
+         ".cer",
+         "openssl pkcs12 -in "},
+        {"large",
+         {},
+         [&](const std::string& name) {
+             test::writeSparseFile(dir + "/" + name + ".crt", "-----BEGIN CERTIFICATE-----\n",
+                                   2 * 1024 * 1024);
+         },
+         ".crt",
+         "openssl pkcs12 -in "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        emptyTheStore();
+        const std::string p12 = dir + "/" + c.name + ".p12";
+        store_.addExported(c.name, *user_, kPin, c.exportOptions);
+        c.arrange(c.name);
+        LogCapture log;
+        EXPECT_TRUE(signer_.listCertificates().empty());
+        const auto lines = log.stop();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("[WARN ] CertStore: the certificates in " + p12 + " are encrypted"),
+                  std::string::npos)
+            << lines[0];
+        EXPECT_NE(lines[0].find(c.command + p12 + " -clcerts -nokeys -out " + dir + "/" + c.name +
+                                c.companionExtension),
+                  std::string::npos)
+            << lines[0];
+
+        // A good companion under the next name is used.
+        store_.addCompanion(c.name, ".pem", *user_, CertStoreFolder::Encoding::Pem);
+        ASSERT_EQ(signer_.listCertificates().size(), 1u);
     }
 }
 
@@ -296,6 +397,41 @@ TEST_F(ExportedFileTest, CompanionOfAnotherKeyIsRefusedOnceThePinOpensTheFile) {
         log.count("WARN", "CertStore: " + store_.path() + "/user.crt is not the certificate of the key in " +
                               store_.path() + "/user.p12"),
         1);
+}
+
+// Entries that are no regular files, or far too large to be certificates,
+// are left out with their (escaped) path; a FIFO never holds the listing.
+TEST_F(SignerWinTest, UnusableStoreFilesAreLeftOutWithTheirPath) {
+    const std::string dir = store_.path();
+    store_.addSoftware("soft", *user_);
+    test::makeFifo(dir + "/soft.json");
+    test::makeFifo(dir + "/fi\nfo.p12");
+    test::writeSparseFile(dir + "/large.p12", std::string(1, '\x30'), 5 * 1024 * 1024);
+
+    // In a child: a listing that waits on a FIFO is killed at the deadline.
+    const test::ChildOutput out = test::runInChildForText([&] {
+        LogCapture log;
+        std::string text;
+        for (const CertificateInfo& info : signer_.listCertificates()) {
+            text += "id " + info.id + " " + info.provider + "\n";
+        }
+        for (const std::string& line : log.stop()) {
+            text += line + "\n";
+        }
+        return text;
+    });
+    ASSERT_EQ(out.end, 0) << out.text;
+    const std::string& text = out.text;
+    EXPECT_NE(text.find("id " + user_->thumbprint() + " Microsoft Software Key Storage Provider\n"),
+              std::string::npos)
+        << text;
+    for (const std::string& warning :
+         {"[WARN ] CertStore: cannot read " + dir + "/soft.json\n",
+          "[WARN ] CertStore: cannot read " + dir + "/fi\\x0Afo.p12\n",
+          "[WARN ] CertStore: larger than 4 MiB, not read: " + dir + "/large.p12\n"}) {
+        EXPECT_NE(text.find(warning), std::string::npos) << warning << "\n" << text;
+    }
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
 }
 
 TEST_F(SignerWinTest, StoreThatCannotBeReadIsAnErrorMissingOneIsEmpty) {

@@ -24,6 +24,21 @@ void writePem(const std::string& path, const std::function<int(BIO*)>& write) {
     }
 }
 
+// The openssl command line with these arguments (argv[0] included); its exit
+// code. Its complaints go to the test's output.
+int runOpenssl(std::vector<std::string> args) {
+    // Made before the fork: the child only replaces itself.
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    return runInChild([&argv] {
+        ::execv("/usr/bin/openssl", argv.data());
+        return 127;
+    });
+}
+
 }  // namespace
 
 CertStoreFolder::CertStoreFolder() : path_(platform::CertStore::directory()) {
@@ -69,19 +84,19 @@ void CertStoreFolder::addExported(const std::string& name, const TestIdentity& i
         "openssl",  "pkcs12",     "-export", "-in", cert, "-inkey", key, "-out", path_ + "/" + name + ".p12",
         "-passout", "pass:" + pin};
     args.insert(args.end(), extraOptions.begin(), extraOptions.end());
-    // Made before the fork: the child only replaces itself.
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    const int rc = runInChild([&argv] {
-        ::execv("/usr/bin/openssl", argv.data());
-        return 127;
-    });
-    if (rc != 0) {
+    if (const int rc = runOpenssl(args); rc != 0) {
         throw std::runtime_error("CertStoreFolder: openssl pkcs12 -export ended with " + std::to_string(rc));
     }
+}
+
+int CertStoreFolder::extractCompanion(const std::string& name, const std::string& pin,
+                                      const std::vector<std::string>& extraOptions) const {
+    std::vector<std::string> args = {"openssl", "pkcs12"};
+    args.insert(args.end(), extraOptions.begin(), extraOptions.end());
+    const std::vector<std::string> rest = {"-in",  path_ + "/" + name + ".p12", "-clcerts", "-nokeys",
+                                           "-out", path_ + "/" + name + ".crt", "-passin",  "pass:" + pin};
+    args.insert(args.end(), rest.begin(), rest.end());
+    return runOpenssl(args);
 }
 
 void CertStoreFolder::addCompanion(const std::string& name, const std::string& extension,

@@ -35,6 +35,12 @@ public:
     void addExported(const std::string& name, const TestIdentity& identity, const std::string& pin,
                      const std::vector<std::string>& extraOptions = {}) const;
 
+    // NAME.crt as the user makes it from NAME.p12 with
+    // `openssl pkcs12 [extraOptions] -in NAME.p12 -clcerts -nokeys -out NAME.crt`,
+    // the PIN typed; the command's exit code (a failed one leaves NAME.crt empty).
+    int extractCompanion(const std::string& name, const std::string& pin,
+                         const std::vector<std::string>& extraOptions = {}) const;
+
     // The certificate beside NAME.p12, as NAME + extension, PEM or DER.
     enum class Encoding { Pem, Der };
     void addCompanion(const std::string& name, const std::string& extension, const TestIdentity& identity,

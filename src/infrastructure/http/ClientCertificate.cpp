@@ -99,12 +99,19 @@ void ClientCertificate::configureStore(CURL* handle, const std::string& id) {
     if (storePath.size() > kCurrentUserMy.size() &&
         iequalsAscii(std::string_view(storePath).substr(0, kCurrentUserMy.size()), kCurrentUserMy)) {
         storeId_ = asciiUpper(std::string_view(storePath).substr(kCurrentUserMy.size()));
+    }
+    if (!presentStoreCertificate(handle)) {
+        logLine(LogLevel::Warn, "HttpClient: no certificate with a private key at " + storePath);
+    }
+}
+
+bool ClientCertificate::presentStoreCertificate(CURL* handle) {
+    if (!storeId_.empty()) {
         storeCertificate_ = findInStore(storeId_);
     }
     if (!storeCertificate_) {
-        logLine(LogLevel::Warn, "HttpClient: no certificate with a private key at " + storePath);
         curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, refuseHandshake);
-        return;
+        return false;
     }
     curl_blob blob{};
     blob.data = storeCertificate_->pkcs12.data();
@@ -112,9 +119,16 @@ void ClientCertificate::configureStore(CURL* handle, const std::string& id) {
     blob.flags = CURL_BLOB_COPY;
     curl_easy_setopt(handle, CURLOPT_SSLCERT_BLOB, &blob);
     curl_easy_setopt(handle, CURLOPT_SSLCERTTYPE, "P12");
+    curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, nullptr);
+    return true;
 }
 
 KeyPinRefusal ClientCertificate::beforeTransfer(CURL* handle) {
+    // The store is read at each handshake: a certificate added to it since
+    // the last one (its companion written, say) is used by the next.
+    if (!storeId_.empty() && !storeCertificate_) {
+        presentStoreCertificate(handle);
+    }
     if (!storeCertificate_ || !storeCertificate_->keyProvider->pinProtected) {
         return KeyPinRefusal::None;
     }

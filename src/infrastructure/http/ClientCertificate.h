@@ -34,6 +34,9 @@ private:
     ClientCertificate() = default;
     static void configurePkcs11(CURL* handle, const HttpClientOptions& options);
     void configureStore(CURL* handle, const std::string& id);
+    // Looks the store certificate up and hands it to libcurl; when the store
+    // lacks it, every handshake is refused. False when not found.
+    bool presentStoreCertificate(CURL* handle);
 
     std::string storeId_;  // thumbprint, upper-case hexadecimal
     std::optional<platform::StoreCertificate> storeCertificate_;
