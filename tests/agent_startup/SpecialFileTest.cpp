@@ -48,6 +48,9 @@ struct SpecialFileCase {
     // path; empty when nothing says so beyond standard error.
     const char* loggedBefore;
     const char* loggedAfter;
+    // How the agent answers a page that asks it to remember a PIN: it cannot
+    // when the PIN file or the protection key is the FIFO.
+    int pinAnswer;
 };
 
 void PrintTo(const SpecialFileCase& c, std::ostream* os) {
@@ -136,6 +139,10 @@ TEST_P(SpecialFileTest, AgentServesAndEndsInOrderAndLeavesTheFifo) {
     const auto health = client().Get("/api/health");
     ASSERT_TRUE(health);
     EXPECT_EQ(json::parse(health->body).at("status"), "ok");
+    const auto pin =
+        client().Post("/api/certificates/CERT-FIFO-2/pin", R"({"pin":"4711"})", "application/json");
+    ASSERT_TRUE(pin);
+    EXPECT_EQ(pin->status, GetParam().pinAnswer) << pin->body;
 
     agent.signal(SIGTERM);
     ASSERT_EQ(agent.waitForExit(kDeadline), 0) << agent.standardError();
@@ -162,14 +169,15 @@ TEST_P(SpecialFileTest, AgentServesAndEndsInOrderAndLeavesTheFifo) {
 INSTANTIATE_TEST_SUITE_P(
     Files, SpecialFileTest,
     testing::Values(SpecialFileCase{"Settings", false, "VEZORodar/settings.json",
-                                    "[WARN ] FileSettings::reload: cannot read ", ": not a regular file"},
+                                    "[WARN ] FileSettings::reload: cannot read ", ": not a regular file",
+                                    204},
                     SpecialFileCase{"Pins", false, "VEZORodar/pins.dat", "[WARN ] PinStore: cannot read ",
-                                    ": not a regular file"},
+                                    ": not a regular file", 500},
                     SpecialFileCase{"MimeApps", true, "mimeapps.list",
                                     "[ERROR] ProtocolHandler::registerHandler: cannot write ",
-                                    " → not a regular file"},
-                    SpecialFileCase{"ProtectionKey", true, "VEZORodar/protect.key", "", ""},
-                    SpecialFileCase{"Log", false, "VEZORodar/Logs/VezoRodarC.log", "", ""}),
+                                    " → not a regular file", 204},
+                    SpecialFileCase{"ProtectionKey", true, "VEZORodar/protect.key", "", "", 500},
+                    SpecialFileCase{"Log", false, "VEZORodar/Logs/VezoRodarC.log", "", "", 204}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
