@@ -42,7 +42,11 @@ std::string_view defaultCloudIssuer() {
 }
 
 std::string errorText(int error) {
-    return std::generic_category().message(error);
+    return platform::fileErrorText(error);
+}
+
+std::string shown(const std::string& path) {
+    return core::escapeControlBytes(path);
 }
 
 // "s-" and the low 48 bits of a per-thread generator as 12 lower-case hex digits.
@@ -199,7 +203,7 @@ void FileSettings::reload() {
     const bool exists = std::filesystem::exists(path_, ec);
     if (ec) {
         // Unknown whether there are settings: start empty, but say why.
-        logLine(LogLevel::Warn, "FileSettings::reload: cannot examine " + path_ + ": " + ec.message());
+        logLine(LogLevel::Warn, "FileSettings::reload: cannot examine " + shown(path_) + ": " + ec.message());
         return;
     }
     if (!exists) {
@@ -208,8 +212,14 @@ void FileSettings::reload() {
     std::string text;
     platform::ScopedWipe wipeText(text);  // may hold values typed in clear
     if (const int error = platform::readWholeFile(path_, text); error != 0) {
-        logLine(LogLevel::Warn, "FileSettings::reload: cannot read " + path_ + ": " + errorText(error));
-        keepAsideAsBad();
+        logLine(LogLevel::Warn,
+                "FileSettings::reload: cannot read " + shown(path_) + ": " + errorText(error));
+        // A FIFO, a socket or a device there is the user's arrangement: it is
+        // neither moved aside nor replaced (the saves report that they cannot
+        // write), so the store runs from memory.
+        if (error != platform::kNotRegularFileError) {
+            keepAsideAsBad();
+        }
         return;
     }
     // Depth-bounded: a deeply nested value would crash the agent where it is
@@ -322,11 +332,11 @@ void FileSettings::keepAsideAsBad() {
     std::string keptAs;
     const int error = platform::keepUnderFreeName(path_, path_ + ".bad", platform::KeepMode::Move, keptAs);
     if (error != 0) {
-        logLine(LogLevel::Warn,
-                "FileSettings::reload: cannot keep " + path_ + " as " + path_ + ".bad: " + errorText(error));
+        logLine(LogLevel::Warn, "FileSettings::reload: cannot keep " + shown(path_) + " as " + shown(path_) +
+                                    ".bad: " + errorText(error));
         return;
     }
-    logLine(LogLevel::Warn, "FileSettings: kept the unusable settings file as " + keptAs);
+    logLine(LogLevel::Warn, "FileSettings: kept the unusable settings file as " + shown(keptAs));
 }
 
 // Under the mutex, before the first write over a file that held values of the
@@ -338,10 +348,11 @@ bool FileSettings::keepCopyBeforeWrite() {
     std::string keptAs;
     const int error = platform::keepUnderFreeName(path_, path_ + ".bad", platform::KeepMode::Copy, keptAs);
     if (error == 0) {
-        logLine(LogLevel::Warn, "FileSettings: kept the settings file as " + keptAs + " before rewriting it");
+        logLine(LogLevel::Warn,
+                "FileSettings: kept the settings file as " + shown(keptAs) + " before rewriting it");
     } else if (error != ENOENT) {  // gone: nothing is left to lose
         logLine(LogLevel::Error,
-                "FileSettings::save: cannot keep a copy of " + path_ + ": " + errorText(error));
+                "FileSettings::save: cannot keep a copy of " + shown(path_) + ": " + errorText(error));
         return false;
     }
     keepCopyBeforeWrite_ = false;
@@ -355,7 +366,8 @@ bool FileSettings::save() {
     try {
         const std::string folder = std::filesystem::path(path_).parent_path().string();
         if (!folder.empty() && !platform::createPrivateFolder(folder)) {
-            logLine(LogLevel::Error, "FileSettings::save: cannot create " + folder + ": " + errorText(errno));
+            logLine(LogLevel::Error,
+                    "FileSettings::save: cannot create " + shown(folder) + ": " + errorText(errno));
             return false;
         }
 
@@ -390,7 +402,8 @@ bool FileSettings::save() {
             return false;
         }
         if (const int error = platform::writeFileAtomically(path_, text); error != 0) {
-            logLine(LogLevel::Error, "FileSettings::save: cannot write " + path_ + ": " + errorText(error));
+            logLine(LogLevel::Error,
+                    "FileSettings::save: cannot write " + shown(path_) + ": " + errorText(error));
             return false;
         }
         lastSaveOk_ = true;

@@ -14,7 +14,9 @@ namespace velk::agent {
 // The per-user settings in memory and in settings.json. The file is read once,
 // at construction (an older layout is rewritten in the current one at once);
 // from then on every change is saved. The identifier and the API key of each
-// sender are stored protected (CryptoStore).
+// sender are stored protected (CryptoStore). A FIFO, a socket or a device in
+// the file's place is left as it is: the store then starts empty and lives in
+// memory, each save failing with a line that says why.
 //
 // One plain mutex guards the state. Changing calls release it before they save
 // (save takes it again) and call the listeners after that, without it.

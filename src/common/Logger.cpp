@@ -36,12 +36,16 @@ void writeLine(std::FILE* out, const std::string& line) {
 // The log names certificates, folders and jobs: the file is the user's alone,
 // also when an older version made it readable to others.
 std::FILE* openPrivateForAppend(const std::string& path, int extraFlags, std::uint64_t& size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | extraFlags, 0600);
+    // O_NONBLOCK: opening a FIFO for writing would otherwise wait for a reader.
+    const int fd = ::open(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | extraFlags, 0600);
     if (fd < 0) {
         return nullptr;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return nullptr;
     }

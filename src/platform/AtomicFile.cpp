@@ -73,6 +73,13 @@ std::string keptName(const std::string& stem, int index) {
     return index == 0 ? stem : stem + "." + std::to_string(index);
 }
 
+// A FIFO, a socket or a device at the path, or a link to one: such a file is
+// the user's own arrangement, never replaced or moved by the agent.
+bool isSpecialFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 int moveWithoutReplacing(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return 0;
@@ -119,6 +126,9 @@ void syncFolder(const std::string& folder) {
 }
 
 int writeFileAtomically(const std::string& path, std::string_view contents) {
+    if (isSpecialFile(path)) {
+        return kNotRegularFileError;
+    }
     std::string tmp = path + ".tmp-XXXXXX";
     UniqueFd fd(::mkostemp(tmp.data(), O_CLOEXEC));
     if (!fd.valid()) {
@@ -173,6 +183,8 @@ int keepUnderFreeName(const std::string& path, const std::string& stem, KeepMode
         if (const int rc = readWholeFile(path, contents); rc != 0) {
             return rc;
         }
+    } else if (isSpecialFile(path)) {
+        return kNotRegularFileError;
     }
     for (int index = 0; index < kMaxKeptNames; ++index) {
         const std::string candidate = keptName(stem, index);
@@ -190,28 +202,9 @@ int keepUnderFreeName(const std::string& path, const std::string& stem, KeepMode
     return EEXIST;
 }
 
-int readWholeFile(const std::string& path, std::string& contents) {
+int readWholeFile(const std::string& path, std::string& contents, std::uint64_t maxBytes) {
     contents.clear();
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
-        return errno;
-    }
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int err = errno;
-            contents.clear();
-            return err;
-        }
-        if (n == 0) {
-            return 0;
-        }
-        contents.append(buffer, static_cast<std::size_t>(n));
-    }
+    return readWholeRegularFileOrError(path, contents, maxBytes);
 }
 
 }  // namespace velk::platform

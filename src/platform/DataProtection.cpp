@@ -50,9 +50,17 @@ std::string keyFolder() {
 }
 
 int readKeyFile(const std::string& path, KeyBytes& key) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    // O_NONBLOCK: a FIFO in the key's place must not hold the caller for ever.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
         return errno;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        return errno;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return kNotRegularFileError;
     }
     // Exactly 32 bytes: a shorter or longer file is not a key we made.
     std::uint8_t buffer[kKeySize + 1];

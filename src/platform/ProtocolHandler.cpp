@@ -65,30 +65,25 @@ std::string writeTarget(const std::string& path) {
 }
 
 // What mimeapps.list holds now: empty when it is missing. Nothing, with the
-// errno value in error, when it cannot be read or is too large to be a
-// settings file.
+// error in error, when it cannot be read, is too large to be a settings file
+// or is not a regular file at all.
 std::optional<std::string> readMimeApps(const std::string& path, int& error) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (!ec && size > kMaxMimeAppsBytes) {
-        error = EFBIG;
-        return std::nullopt;
-    }
     std::string text;
-    const int rc = readWholeFile(path, text);
+    const int rc = readWholeFile(path, text, kMaxMimeAppsBytes);
     if (rc == ENOENT) {
         return std::string();
     }
-    if (rc != 0 || text.size() > kMaxMimeAppsBytes) {
-        error = rc != 0 ? rc : EFBIG;
+    if (rc != 0) {
+        error = rc;
         return std::nullopt;
     }
     return text;
 }
 
 void logWriteFailure(const std::string& path, int error) {
+    const std::string reason = error == kNotRegularFileError ? fileErrorText(error) : std::to_string(error);
     logLine(LogLevel::Error, "ProtocolHandler::registerHandler: cannot write " +
-                                 core::escapeControlBytes(path) + " → " + std::to_string(error));
+                                 core::escapeControlBytes(path) + " → " + reason);
 }
 
 }  // namespace
@@ -213,10 +208,8 @@ bool ProtocolHandler::hasOutdatedEntryFor(const std::string& executablePath) {
     if (desktopEntryExecLine(*program, "%u") == quoted) {
         return false;  // the path needs its quotes: the entry is as it would be written now
     }
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(entry, ec);
     std::string text;
-    if (ec || size > kMaxMimeAppsBytes || readWholeFile(entry, text) != 0) {
+    if (readWholeFile(entry, text, kMaxMimeAppsBytes) != 0) {
         return false;
     }
     for (const std::string_view line : splitLines(text)) {

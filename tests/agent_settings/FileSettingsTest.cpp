@@ -16,10 +16,12 @@
 
 #include "agent/CryptoStore.h"
 #include "common/JsonUtils.h"
+#include "platform/AtomicFile.h"
 #include "support/ChildProcess.h"
 #include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::agent {
 namespace {
@@ -429,6 +431,77 @@ TEST_F(FileSettingsTest, AFileThatCannotBeReadIsKeptAsBadToo) {
     FileSettings settings(path_);
     EXPECT_EQ(log.count("WARN", "FileSettings::reload: cannot read " + path_), 1);
     EXPECT_TRUE(fs::is_directory(path_ + ".bad"));
+    EXPECT_TRUE(settings.save());
+    EXPECT_EQ(fileJson()["senders"], json::array());
+}
+
+// A FIFO, a socket or a device where settings.json belongs is the user's own
+// arrangement: reading it never waits, and it is neither moved aside nor
+// replaced; the store runs from memory and every save says it cannot write.
+class SpecialSettingsFileTest : public FileSettingsTest, public testing::WithParamInterface<const char*> {
+protected:
+    void makeSpecialFile() const {
+        const std::string kind = GetParam();
+        fs::create_directories(fs::path(path_).parent_path());
+        if (kind == "fifo") {
+            test::makeFifo(path_);
+        } else if (kind == "socket") {
+            test::makeSocketFile(path_);
+        } else if (kind == "link-to-fifo") {
+            test::makeFifo(path_ + "-target");
+            fs::create_symlink(path_ + "-target", path_);
+        } else {
+            fs::create_symlink("/dev/null", path_);
+        }
+    }
+};
+
+TEST_P(SpecialSettingsFileTest, IsNeitherWaitedOnNorMovedNorReplaced) {
+    makeSpecialFile();
+    const auto kind = fs::symlink_status(path_).type();
+    const std::vector<std::string> entriesBefore = folderEntries();
+    const test::ChildOutput out = test::runInChildForText([&] {
+        LogCapture log;
+        FileSettings settings(path_);
+        const bool empty = settings.listSenders().empty();
+        settings.upsertSender(sender("", "New"));
+        const bool saved = settings.lastSaveSucceeded();
+        const bool listed = settings.listSenders().size() == 1;
+        return json{empty,
+                    saved,
+                    listed,
+                    log.count("WARN", "FileSettings::reload: cannot read " + path_ + ": not a regular file"),
+                    log.count("ERROR", "FileSettings::save: cannot write " + path_ + ": not a regular file"),
+                    log.count("WARN")}
+            .dump();
+    });
+    ASSERT_EQ(out.end, 0) << out.text;
+    // Empty at start; not saved; the sender held in memory; one line each,
+    // and no other warning (no attempt to keep it aside).
+    EXPECT_EQ(json::parse(out.text), json::parse("[true, false, true, 1, 1, 1]"));
+    EXPECT_EQ(fs::symlink_status(path_).type(), kind);
+    EXPECT_EQ(folderEntries(), entriesBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SpecialSettingsFileTest,
+                         testing::Values("fifo", "socket", "link-to-fifo", "link-to-device"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+// Read whole into memory, settings.json is held to a bound even when it is
+// valid: past it the file is unusable, and kept.
+TEST_F(FileSettingsTest, AFileLargerThanAnySettingsIsKeptAsBadUnread) {
+    const std::string original =
+        R"({"schemaVersion":2,"senders":[{"id":"s-1"}]})" + std::string(platform::kMaxSmallFileBytes, ' ');
+    givenFile(original);
+    LogCapture log;
+    FileSettings settings(path_);
+    EXPECT_EQ(log.count("WARN", "FileSettings::reload: cannot read " + path_ + ": File too large"), 1);
+    EXPECT_TRUE(settings.listSenders().empty());
+    EXPECT_EQ(readFileText(path_ + ".bad"), original);
     EXPECT_TRUE(settings.save());
     EXPECT_EQ(fileJson()["senders"], json::array());
 }

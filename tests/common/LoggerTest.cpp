@@ -11,8 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "support/ChildProcess.h"
 #include "support/FileText.h"
 #include "support/TempDir.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::core {
 namespace {
@@ -156,6 +158,21 @@ TEST(LogFile, IsPrivateToTheUser) {
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(modeOf(older), 0600u);
     EXPECT_EQ(lines(readFileText(older)).size(), 2u);
+}
+
+// A FIFO in the log's place, with no reader: opening it does not wait, and
+// lines go on to standard error alone.
+TEST(LogFile, AFifoInItsPlaceIsNotWaitedOn) {
+    test::TempDir dir;
+    const std::string fifo = test::makeFifo(dir.path() / "VezoRodarC.log");
+    const test::ChildOutput out = test::runInChildForText([&] {
+        openLogFile(fifo);
+        testing::internal::CaptureStderr();
+        logLine(LogLevel::Info, "Test: after the FIFO");
+        return testing::internal::GetCapturedStderr();
+    });
+    ASSERT_EQ(out.end, 0) << out.text;
+    EXPECT_NE(out.text.find("[INFO ] Test: after the FIFO"), std::string::npos) << out.text;
 }
 
 // Past its size the file moves to "<name>.1", replacing an older one, so the

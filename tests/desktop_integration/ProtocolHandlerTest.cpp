@@ -14,11 +14,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/DesktopEntry.h"
+#include "support/ChildProcess.h"
 #include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/RecordingProgram.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::test {
 namespace {
@@ -182,6 +184,35 @@ TEST_F(ProtocolHandlerTest, FailuresAreLoggedAndAnswerFalse) {
     EXPECT_EQ(log.count("INFO", "registered"), 0);
     EXPECT_TRUE(std::filesystem::exists(entryPath()));
     EXPECT_FALSE(ProtocolHandler::isRegistered());
+}
+
+// A FIFO where the entry or mimeapps.list belongs is the user's: no read
+// waits on it, and registering fails with a line naming it, leaving it there.
+TEST_F(ProtocolHandlerTest, AFifoInPlaceOfAFileIsNeitherWaitedOnNorReplaced) {
+    for (const std::string& path : {entryPath(), mimeAppsPath()}) {
+        SCOPED_TRACE(path);
+        std::filesystem::remove(entryPath());
+        std::filesystem::remove(mimeAppsPath());
+        // With an entry in place, the check for a registration reads the list.
+        writeFileText(entryPath(), "[Desktop Entry]\nExec=/opt/v/VezoRodarC %u\n");
+        std::filesystem::remove(path);
+        makeFifo(path);
+        const ChildOutput out = runInChildForText([&] {
+            LogCapture log;
+            const bool registered = ProtocolHandler::isRegistered();
+            const bool outdated = ProtocolHandler::hasOutdatedEntryFor("/opt/v/VezoRodarC");
+            const bool written = ProtocolHandler::registerHandler("/opt/v/VezoRodarC");
+            const int named = log.count(
+                "ERROR", "ProtocolHandler::registerHandler: cannot write " + path + " → not a regular file");
+            return std::to_string(registered) + std::to_string(outdated) + std::to_string(written) +
+                   std::to_string(named);
+        });
+        ASSERT_EQ(out.end, 0) << out.text;
+        EXPECT_EQ(out.text, "0001");
+        struct stat st {};
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    }
 }
 
 // The desktop's own tools read what was written: xdg-mime names the entry as

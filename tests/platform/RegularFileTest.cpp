@@ -1,12 +1,7 @@
 // Files named from outside read whole: only regular files, never a wait on a
 // FIFO, and nothing past the bound.
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -36,18 +31,6 @@ const char* statusName(WholeFileStatus status) {
     return "?";
 }
 
-// A socket bound at the path; it stays there when the descriptor goes.
-void makeSocketFile(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(path.size(), sizeof address.sun_path);
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    ::close(fd);
-}
-
 TEST(RegularFileTest, OnlyARegularFileWithinTheBoundIsRead) {
     test::TempDir dir;
     const auto write = [&](const std::string& name, const std::string& bytes) {
@@ -57,7 +40,7 @@ TEST(RegularFileTest, OnlyARegularFileWithinTheBoundIsRead) {
     fs::create_directory(dir.path() / "folder");
     fs::create_symlink(write("target", "linked"), dir.path() / "link");
     test::makeFifo(dir.path() / "fifo");
-    makeSocketFile(dir.sub("socket"));
+    test::makeSocketFile(dir.path() / "socket");
     constexpr std::uint64_t kSmallBound = 8;
     struct Case {
         std::string path;

@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/AtomicFile.h"
 #include "platform/DataProtection.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::platform {
 namespace {
@@ -110,6 +113,23 @@ TEST_F(DataProtectionTest, DamagedKeyFileIsRefusedNotReplaced) {
     Bytes blob;
     EXPECT_EQ(DataProtection::protect(bytesOf("x"), "e", blob), EINVAL);
     EXPECT_EQ(std::filesystem::file_size(DataProtection::keyFilePath()), 5u);
+}
+
+// A FIFO in the key's place: no wait for a writer, no key made beside it.
+TEST_F(DataProtectionTest, AFifoInPlaceOfTheKeyIsRefusedWithoutWaiting) {
+    const std::string key = test::makeFifo(DataProtection::keyFilePath());
+    Bytes blob(4 + 12 + 16, 0);
+    std::copy_n("VDP1", 4, blob.begin());
+    const test::ChildOutput out = test::runInChildForText([&] {
+        Bytes made;
+        Bytes back;
+        return std::to_string(DataProtection::protect(bytesOf("x"), "e", made)) + " " +
+               std::to_string(DataProtection::unprotect(blob, "e", back));
+    });
+    ASSERT_EQ(out.end, 0) << out.text;
+    const std::string refused = std::to_string(kNotRegularFileError);
+    EXPECT_EQ(out.text, refused + " " + refused);
+    EXPECT_EQ(std::filesystem::symlink_status(key).type(), std::filesystem::file_type::fifo);
 }
 
 TEST_F(DataProtectionTest, ConcurrentFirstUseAgreesOnOneKey) {

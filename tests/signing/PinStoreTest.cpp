@@ -11,9 +11,12 @@
 
 #include "common/TextUtils.h"
 #include "infrastructure/signing/PinStore.h"
+#include "platform/AtomicFile.h"
+#include "support/ChildProcess.h"
 #include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::signing {
 namespace {
@@ -175,6 +178,37 @@ TEST_F(PinStoreTest, TooDeepFileIsCorruptAndReplacedByTheNextStore) {
     EXPECT_EQ(log.count("WARN", "Corrupt pins.dat — starting fresh"), 3);
     EXPECT_EQ(fileJson().size(), 1u);
     EXPECT_EQ(PinStore::get("X"), "1234");
+}
+
+// A FIFO in the file's place is the user's: no read waits on it, no PIN is
+// taken from it and none is written over it.
+TEST_F(PinStoreTest, AFifoIsNeitherWaitedOnNorReplaced) {
+    const std::string file = PinStore::path();
+    test::makeFifo(file);
+    const test::ChildOutput out = test::runInChildForText([&] {
+        LogCapture log;
+        const bool found = PinStore::get("X").has_value();
+        const bool stored = PinStore::store("X", "1234");
+        const bool removed = PinStore::remove("X");
+        return nlohmann::json{found, stored, removed,
+                              log.count("WARN", "PinStore: cannot read " + file + ": not a regular file")}
+            .dump();
+    });
+    ASSERT_EQ(out.end, 0) << out.text;
+    // Nothing found, nothing stored, nothing to remove; each read says why.
+    EXPECT_EQ(nlohmann::json::parse(out.text), nlohmann::json::parse("[false, false, true, 3]"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// Read whole into memory, pins.dat is held to a bound even when it is valid.
+TEST_F(PinStoreTest, AFileLargerThanAnyPinsFileIsCorruptUnread) {
+    ASSERT_TRUE(PinStore::store("X", "1234"));
+    std::ofstream(PinStore::path(), std::ios::app) << std::string(platform::kMaxSmallFileBytes, ' ');
+    LogCapture log;
+    EXPECT_EQ(PinStore::get("X"), std::nullopt);
+    EXPECT_EQ(log.count("WARN", "Corrupt pins.dat — starting fresh"), 1);
 }
 
 // A crash in the middle of a save leaves the writer's temporary copy, which

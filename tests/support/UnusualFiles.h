@@ -1,8 +1,12 @@
 #pragma once
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -18,6 +22,28 @@ inline std::string makeFifo(const std::filesystem::path& path) {
         throw std::runtime_error("mkfifo failed: " + path.string());
     }
     return path.string();
+}
+
+// A socket bound at the path; it stays there when the descriptor goes.
+inline std::string makeSocketFile(const std::filesystem::path& path) {
+    std::filesystem::create_directories(path.parent_path());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = path.string();
+    if (name.size() >= sizeof address.sun_path) {
+        throw std::runtime_error("socket path too long: " + name);
+    }
+    std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound =
+        fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (!bound) {
+        throw std::runtime_error("cannot bind a socket at " + name);
+    }
+    return name;
 }
 
 // A file of size bytes that begins with head; the rest is a hole, so a file

@@ -59,7 +59,18 @@ json PinStore::load() {
     }
     std::string text;
     platform::ScopedWipe wipeText(text);
-    if (file.empty() || platform::readWholeFile(file, text) != 0) {
+    const int error = file.empty() ? ENOENT : platform::readWholeFile(file, text);
+    if (error == platform::kNotRegularFileError) {
+        // Left as the user made it: the save will not replace it either.
+        logLine(LogLevel::Warn, "PinStore: cannot read " + core::escapeControlBytes(file) + ": " +
+                                    platform::fileErrorText(error) + "; no PIN is remembered");
+        return json::object();
+    }
+    if (error == EFBIG) {
+        logLine(LogLevel::Warn, "Corrupt pins.dat — starting fresh");
+        return json::object();
+    }
+    if (error != 0) {
         return json::object();
     }
     // Bounded in depth: a deep document would crash the save that writes it.
