@@ -221,15 +221,16 @@ private:
                 answer.status = result->status;
                 answer.body = result->body;
             }
+            const bool busy = refusedBusy(answer);
             if (answer.status == 200 && json::parse(answer.body, nullptr, false) == refusal(kRunDeclined)) {
                 ++declined_;
-            } else if (refusedBusy(answer)) {
+            } else if (busy) {
                 ++busy_;
             } else {
                 ++unexpected_;
             }
             ++answers_;
-            if (refusedBusy(answer)) {
+            if (busy) {
                 pause();  // spares the machine; after a decline it asks at once
             }
         }
