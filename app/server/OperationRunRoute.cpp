@@ -62,15 +62,17 @@ RunRequest readRequest(const httplib::Request& req) {
 
 // Shows the picker within the run's turn at the screen, taking the turn
 // first when the run holds none yet. cancelledText is the refusal when the
-// user cancels (or lets the dialog run out of time).
+// user cancels (or lets the dialog run out of time); the requester then
+// waits a while before it gets another dialog.
 PickOutcome pickSender(RouteContext& context, DialogGate::Turn& turn,
                        const std::vector<core::SenderProfile>& senders, const std::string& preselectedId,
                        const RunRequest& run, const char* cancelledText) {
     if (!turn) {
-        turn = context.enterDialog();
+        turn = context.enterDialog(run.origin);
         if (!turn) {
             // Never queued behind the open dialog: a page could park every
-            // worker of the server there.
+            // worker of the server there. A requester held back after a
+            // decline hears the same.
             return {kDialogBusy, "", false};
         }
     }
@@ -81,6 +83,9 @@ PickOutcome pickSender(RouteContext& context, DialogGate::Turn& turn,
         return {kAddSender, "", false};
     }
     if (choice.id.empty()) {
+        // Noted while the run still holds its turn, so its next request
+        // cannot take the screen first.
+        context.holdBack(run.origin);
         return {cancelledText, "", false};
     }
     return {std::nullopt, choice.id, choice.remember};

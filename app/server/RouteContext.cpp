@@ -49,6 +49,7 @@ RouteContext::RouteContext(core::VelkEngine* engine, JobStore* jobStore, IFilePi
       wallSeconds_(clocks.wallSeconds ? std::move(clocks.wallSeconds) : systemSeconds),
       steadyNs_(clocks.steadyNs ? std::move(clocks.steadyNs) : steadyNanoseconds),
       replayCache_(steadyNs_),
+      dialogGate_(steadyNs_),
       dialogTimeLimit_(clocks.dialogTimeLimit.count() > 0
                            ? clocks.dialogTimeLimit
                            : std::chrono::milliseconds(ServerClocks::kDialogTimeLimit)) {}

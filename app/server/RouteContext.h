@@ -55,6 +55,12 @@ public:
     // The turn at the screen for the dialogs of one request; empty while
     // another request's dialog is open (or its turn held).
     DialogGate::Turn enterDialog() { return dialogGate_.tryEnter(); }
+    // The same for a request on behalf of requester (as the sender picker
+    // shows it), also empty while the user's decline holds requester back.
+    DialogGate::Turn enterDialog(const std::string& requester) { return dialogGate_.tryEnter(requester); }
+    // The user declined requester's dialog (or left it unanswered); call it
+    // while the request still holds its turn.
+    void holdBack(const std::string& requester) { dialogGate_.holdBack(requester); }
 
     // Shows the sender picker on the GUI thread and waits for it, within the
     // caller's turn, which the dialog keeps until it has closed; the

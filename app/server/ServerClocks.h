@@ -13,7 +13,8 @@ namespace velk::server {
 struct ServerClocks {
     // Wall-clock seconds since 1970-01-01 UTC: token expiry.
     std::function<std::int64_t()> wallSeconds;
-    // Monotonic nanoseconds: the replay guard.
+    // Monotonic nanoseconds: the replay guard and the dialog gate's hold on a
+    // requester the user declined.
     TokenReplayCache::SteadyClock steadyNs;
     // How long a dialog waits for the user before it closes as cancelled;
     // zero stands for kDialogTimeLimit.

@@ -6,12 +6,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -49,6 +52,7 @@ constexpr const char* kPinTitle = "PIN за електронен подпис";
 constexpr const char* kSenderId = "s-00000000e2e1";
 constexpr const char* kSenderName = "Тестова фирма ЕООД";
 constexpr const char* kOrigin = "https://app.example.test";
+constexpr const char* kLoopOrigin = "https://loop.example.test";
 constexpr const char* kEik = "123456789";
 constexpr const char* kObligations = "/api/base/debt-payments";
 
@@ -63,6 +67,82 @@ std::size_t agencyContacts(FakeAgency& agency) {
     return agency.portal().requests().size() + agency.login().requests().size() +
            agency.api().requests().size();
 }
+
+// True once done holds; false when kDeadline passes first.
+template <class Done>
+bool waitFor(Done done) {
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// A page of another site that sends a real run again the moment it has its
+// answer, on one kept-open connection, until told to stop.
+class LoopingPage {
+public:
+    LoopingPage(int port, const json& params)
+        : thread_([this, port, body = params.dump()] { run(port, body); }) {}
+    ~LoopingPage() { finish(); }
+
+    // Stops after the answer it waits for.
+    void finish() {
+        stop_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    int answers() const { return answers_; }
+    int declined() const { return declined_; }
+    int busy() const { return busy_; }
+    std::string unexpected() const {
+        std::lock_guard lock(mutex_);
+        return unexpected_;
+    }
+
+private:
+    void run(int port, const std::string& body) {
+        httplib::Client client("127.0.0.1", port);
+        client.set_keep_alive(true);
+        client.set_connection_timeout(5);
+        client.set_read_timeout(3 * kDeadline.count());
+        const json declined = {{"success", false}, {"errorMessage", "Операцията е отказана от потребителя."}};
+        const json busy = {
+            {"success", false},
+            {"errorMessage",
+             "Друга операция очаква потвърждение в агента. Отговорете на нея и опитайте отново."}};
+        // Bounded, should the test never tell it to stop.
+        for (int sent = 0; sent < 1'000'000 && !stop_; ++sent) {
+            const auto answer = client.Post("/api/v1/operations/due_amounts",
+                                            {{"X-Velk-Sender-Id", kSenderId}, {"Origin", kLoopOrigin}}, body,
+                                            "application/json");
+            const json value =
+                answer && answer->status == 200 ? json::parse(answer->body, nullptr, false) : json();
+            if (value == declined) {
+                ++declined_;
+            } else if (value == busy) {
+                ++busy_;
+                std::this_thread::sleep_for(1ms);  // spares the machine; after a decline it asks at once
+            } else {
+                std::lock_guard lock(mutex_);
+                unexpected_ = answer ? std::to_string(answer->status) + " " + answer->body : "no answer";
+            }
+            ++answers_;
+        }
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<int> answers_{0};
+    std::atomic<int> declined_{0};
+    std::atomic<int> busy_{0};
+    mutable std::mutex mutex_;
+    std::string unexpected_;
+    std::thread thread_;
+};
 
 class AgentOnDisplayTest : public ::testing::Test {
 protected:
@@ -163,6 +243,20 @@ protected:
         return run.wait_for(deadline) == std::future_status::ready;
     }
 
+    // Presses the button in the picker shown for requester. A picker for
+    // someone else (one just closing, say) is looked at again until giveUp
+    // holds or the deadline passes.
+    std::string pressFor(const std::string& requester, const std::string& button,
+                         const std::function<bool()>& giveUp) {
+        const auto end = std::chrono::steady_clock::now() + kDeadline;
+        std::string pressed;
+        do {
+            pressed = driver_->press(kPickerTitle, button, {"Заявител: " + requester}, kDeadline);
+        } while (pressed.find("not shown in") != std::string::npos && !giveUp() &&
+                 std::chrono::steady_clock::now() < end);
+        return pressed;
+    }
+
     std::string diagnostics() const {
         return "\n--- agent ---\n" + (agent_ ? agent_->output() : std::string()) + "\n--- log ---\n" + log() +
                "\n--- desktop ---\n" + desktop_->diagnostics();
@@ -176,6 +270,7 @@ protected:
     std::unique_ptr<DialogDriver> driver_;
     // Declared before the agent, so they are joined after it has gone.
     std::vector<std::shared_future<Answer>> runs_;
+    std::unique_ptr<LoopingPage> loopingPage_;
     std::unique_ptr<Subprocess> agent_;
 };
 
@@ -350,6 +445,52 @@ TEST_F(AgentOnDisplayTest, AnOlderExportLogsInWithThePinAskedOnce) {
     EXPECT_TRUE(certificateShown);
     EXPECT_THAT(log(), Not(HasSubstr("2468")));
     EXPECT_THAT(log(), Not(HasSubstr("could not parse PKCS12")));
+}
+
+// A page that asks again the moment the user declines it cannot keep the
+// screen: the application's page gets the next dialog, and the declined page
+// is shown again after a while.
+TEST_F(AgentOnDisplayTest, APageThatAsksAgainAtOnceLeavesTheNextDialogToAnother) {
+    startAgent();
+    ASSERT_TRUE(waitUntilServing()) << diagnostics();
+    const auto never = [] { return false; };
+
+    loopingPage_ = std::make_unique<LoopingPage>(port_, json{{"eik", kEik}, {"year", 2024}});
+    LoopingPage& page = *loopingPage_;
+    // Should a stalled machine let the declined page's hold run out before
+    // the application asks, the round is tried again.
+    constexpr int kMaxDeclines = 3;
+    int declines = 0;
+    bool appShown = false;
+    while (!appShown && declines < kMaxDeclines) {
+        const int before = page.answers();
+        ASSERT_EQ(pressFor(kLoopOrigin, "Отказ", never), "") << diagnostics();
+        ++declines;
+        // Asking again at once, it is refused at once.
+        ASSERT_TRUE(waitFor([&] { return page.answers() >= before + 2; }))
+            << "the declined page was not refused" << diagnostics();
+
+        const auto app = postRun("due_amounts", {{"eik", kEik}, {"year", 2023}});
+        const std::string pressed = pressFor(kOrigin, "Отказ", [&] { return answered(app, 0s); });
+        if (pressed.empty()) {
+            appShown = true;
+            ASSERT_TRUE(answered(app, 2 * kDeadline)) << diagnostics();
+            EXPECT_EQ(json::parse(app.get().body),
+                      (json{{"success", false}, {"errorMessage", "Операцията е отказана от потребителя."}}));
+        } else {
+            ASSERT_TRUE(answered(app, 0s)) << pressed << diagnostics();
+        }
+    }
+    EXPECT_TRUE(appShown) << "the application's page got no dialog in " << declines << " declines"
+                          << diagnostics();
+
+    // Its hold over, the declined page is shown again.
+    ASSERT_EQ(pressFor(kLoopOrigin, "Отказ", never), "") << diagnostics();
+    page.finish();
+    EXPECT_EQ(page.unexpected(), "");
+    EXPECT_EQ(page.declined(), declines + 1);
+    EXPECT_GE(page.busy(), declines);
+    EXPECT_EQ(agencyContacts(agency_), 0u);
 }
 
 }  // namespace

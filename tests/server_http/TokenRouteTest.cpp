@@ -1,3 +1,4 @@
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "common/AgentVersion.h"
 #include "common/JsonUtils.h"
 #include "engine/TestOperations.h"
+#include "server/DialogGate.h"
 #include "server_http/ScriptedSenderPicker.h"
 #include "server_http/ServerHarness.h"
 #include "support/LogCapture.h"
@@ -425,6 +427,8 @@ TEST(TokenDialogOrderTest, NoDialogBeforeTheTokenIsValid) {
     const std::string token = tokens.bearer();
     picker.cancel();
     EXPECT_EQ(run(token).json().at("errorMessage"), "Изборът на подател беше отказан.");
+    // The decline holds this requester back for a while.
+    harness.steadyNs += std::chrono::nanoseconds(server::DialogGate::kDeclineHold).count();
 
     picker.choose("b", true);
     picker.choose("b");
