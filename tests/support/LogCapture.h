@@ -22,6 +22,12 @@ public:
     // text; an empty text counts every line of that level.
     int count(std::string_view level, std::string_view text = {});
 
+    // The lines that are not one record each: without the logger's
+    // "YYYY-MM-DD HH:MM:SS [LEVEL] " start, or holding a control character,
+    // a C1 control, a line or paragraph separator or bytes that are no UTF-8,
+    // any of which lets outside text fake a line of its own.
+    std::vector<std::string> malformedLines();
+
 private:
     bool running_ = true;
     std::vector<std::string> lines_;
