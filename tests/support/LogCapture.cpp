@@ -45,6 +45,10 @@ bool holdsLineBreakOrControl(std::string_view line) {
 
 }  // namespace
 
+bool isOneLogRecord(std::string_view line) {
+    return hasRecordStart(line) && core::isValidUtf8(line) && !holdsLineBreakOrControl(line);
+}
+
 LogCapture::LogCapture() {
     testing::internal::CaptureStderr();
 }
@@ -67,7 +71,7 @@ const std::vector<std::string>& LogCapture::stop() {
 std::vector<std::string> LogCapture::malformedLines() {
     std::vector<std::string> out;
     for (const auto& line : stop()) {
-        if (!hasRecordStart(line) || !core::isValidUtf8(line) || holdsLineBreakOrControl(line)) {
+        if (!isOneLogRecord(line)) {
             out.push_back(line);
         }
     }
