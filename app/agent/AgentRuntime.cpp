@@ -15,6 +15,7 @@
 #include "common/AgencyEndpoints.h"
 #include "common/Logger.h"
 #include "engine/VelkEngine.h"
+#include "infrastructure/java/JavaProbes.h"
 #include "infrastructure/java/ZezizUrBridge.h"
 #include "infrastructure/signing/ISigner.h"
 #include "infrastructure/signing/PinStore.h"
@@ -160,6 +161,9 @@ void AgentRuntime::shutDown() {
     // workers for as long as the child runs: the child is ended first, and
     // callers waiting for the bridge are answered at once.
     zezizUrBridge_->shutDown();
+    // Likewise a "-version" probe of Java discovery, which a VAT operation or
+    // the bridge's installation may be waiting on.
+    core::infra::java::JavaProbes::shared().endAll();
     server_->stop();
     engine_->shutdown();
     platform::ProviderPinCache::setPrompt({});

@@ -69,8 +69,8 @@ public:
 
     // After the event loop: marks the loop ended (so no call waits for the GUI
     // thread any more), hides the tray icon, ends the Java bridge's running
-    // child, stops the server (its threads joined), shuts the engine down and
-    // logs "VezoRodarC exiting". Runs once.
+    // child and Java discovery's probes, stops the server (its threads
+    // joined), shuts the engine down and logs "VezoRodarC exiting". Runs once.
     void shutDown();
 
 private:

@@ -281,18 +281,12 @@ TEST_F(AgentProcessTest, AJavaRunThatNeverEndsHoldsUpNeitherTheApiNorTheExit) {
     }
     const std::string jdk = home_.dir().sub("jdk");
     std::filesystem::create_directories(jdk + "/bin");
-    writeScript(jdk + "/bin/java",
-                "#!/bin/sh\n"
-                "if [ \"$1\" = -version ]; then\n"
-                "  echo 'openjdk version \"17.0.15\" 2025-04-15' >&2\n"
-                "  echo 'OpenJDK 64-Bit Server VM (build 17.0.15+6, mixed mode)' >&2\n"
-                "  exit 0\n"
-                "fi\n"
-                "IFS= read -r line\n"
-                "dir=${line#DIR:}\n"
-                "sleep 1000 &\n"
-                "echo $$ > \"$dir/group.tmp\" && mv \"$dir/group.tmp\" \"$dir/group\"\n"
-                "wait\n");
+    writeStandInJava(jdk + "/bin/java",
+                     "IFS= read -r line\n"
+                     "dir=${line#DIR:}\n"
+                     "sleep 1000 &\n"
+                     "echo $$ > \"$dir/group.tmp\" && mv \"$dir/group.tmp\" \"$dir/group\"\n"
+                     "wait\n");
     const std::string held = home_.dir().sub("held");
     const std::string other = home_.dir().sub("other");
     std::filesystem::create_directories(held);
@@ -338,6 +332,64 @@ TEST_F(AgentProcessTest, AJavaRunThatNeverEndsHoldsUpNeitherTheApiNorTheExit) {
               json({{"ok", false}, {"errors", {"Валидацията беше прекъсната, защото агентът се затваря."}}}));
     const auto all = lines(log());
     EXPECT_EQ(countContaining(all, "[WARN ] ZezizUR validate: the agent is shutting down"), 1);
+    ASSERT_FALSE(all.empty());
+    EXPECT_THAT(all.back(), EndsWith("[INFO ] VezoRodarC exiting"));
+}
+
+// A stand-in "java" that never answers "-version": the validation whose Java
+// search probes it holds up neither the API nor the exit, and SIGTERM ends the
+// probe with everything in its process group.
+TEST_F(AgentProcessTest, AJavaThatNeverAnswersTheVersionProbeHoldsUpNeitherTheApiNorTheExit) {
+    const std::string jdk = home_.dir().sub("jdk");
+    const std::string started = home_.dir().sub("probe-started");
+    std::filesystem::create_directories(jdk + "/bin");
+    writeStandInJava(jdk + "/bin/java", "exit 0\n",
+                     "sleep 1000 &\necho $$ > '" + started + ".tmp' && mv '" + started + ".tmp' '" + started +
+                         "'\nwait\n");
+    const std::string folder = home_.dir().sub("vat");
+    std::filesystem::create_directories(folder);
+
+    AgentProcess agent =
+        start({{"JAVA_HOME", jdk}, {"VELK_TEST_CONNECT_TO", "portal.nra.bg:443:127.0.0.1:9"}});
+    ASSERT_TRUE(waitUntilServing(agent)) << agent.standardError();
+    auto validation = std::async(std::launch::async, [this, &folder] {
+        return client().Post("/api/validate", json{{"declarationDir", folder}}.dump(), "application/json");
+    });
+    ASSERT_TRUE(waitForFile(started)) << "the probe never ran\n" << agent.standardError();
+    const pid_t group = std::stoi(readFileText(started));
+    // Whatever the outcome, nothing of the stand-in outlives the test.
+    struct EndGroup {
+        pid_t group;
+        ~EndGroup() {
+            if (liveMembers(group) > 0) {
+                ::kill(-group, SIGKILL);
+            }
+        }
+    } endGroup{group};
+
+    const auto health = client().Get("/api/health");
+    ASSERT_TRUE(health) << "the API did not answer while the probe ran";
+    EXPECT_EQ(health->status, 200);
+
+    // On a machine slow enough the probe's own time limit may have come
+    // first; the search then went on, and the agent still ends in order.
+    const bool timeLimitFirst =
+        log().find("Java discovery: no answer to -version from ") != std::string::npos;
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.waitForExit(kDeadline), 0) << agent.standardError();
+    EXPECT_TRUE(waitUntilGroupGone(group));
+    ASSERT_EQ(validation.wait_for(kDeadline), std::future_status::ready);
+    const auto answer = validation.get();
+    ASSERT_TRUE(answer) << "the validation got no answer";
+    const auto all = lines(log());
+    if (!timeLimitFirst) {
+        EXPECT_EQ(
+            json::parse(answer->body),
+            json({{"ok", false}, {"errors", {"Агентът се затваря; операцията с Java не беше стартирана."}}}));
+        EXPECT_EQ(countContaining(
+                      all, "[WARN ] ZezizUR: the agent is shutting down; the search for Java was ended"),
+                  1);
+    }
     ASSERT_FALSE(all.empty());
     EXPECT_THAT(all.back(), EndsWith("[INFO ] VezoRodarC exiting"));
 }

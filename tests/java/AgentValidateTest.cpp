@@ -10,15 +10,23 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include "agent_startup/AgentProcess.h"
+#include "fakes/LoopbackHosts.h"
+#include "fakes/agency/FakeAgency.h"
 #include "fakes/agency/JavaClientRoutes.h"
+#include "java/ChildScripts.h"
+#include "support/FileText.h"
 #include "support/FreePort.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 namespace velk::test {
@@ -82,6 +90,83 @@ TEST(AgentValidateTest, TheValidationRouteAnswersTheInstalledClientsVerdict) {
 
     agent.signal(SIGTERM);
     EXPECT_EQ(agent.waitForExit(kDeadline), 0) << agent.standardError();
+}
+
+// The built agent installing the client from the portal into a data folder
+// whose path holds a line separator, a line feed and a stray byte, from a
+// manifest whose hrefs hold the same: every line of its log file is one
+// record.
+TEST(AgentValidateTest, AnInstallationFromStrangePathsAndHrefsKeepsTheLogOneRecordALine) {
+    const TempDir home;
+    LoopbackHosts hosts;
+    FakeAgency agency(hosts);
+    const std::string forged = "2026-01-01 00:00:00 [ERROR] forged";
+    std::string manifest = JavaClientRoutes::manifest();
+    const std::string lastJar = "<jar href=\"LSManager.jar\"/>";
+    manifest.insert(manifest.find(lastJar) + lastJar.size(),
+                    "<jar href=\"a\xE2\x80\xA8" + forged + ".jar\"/><jar href=\"b\n" + forged + ".jar\"/>");
+    agency.portal().on("GET", "/ls/java/zezizurls-vat.jnlp", Reply::text(200, manifest));
+
+    const std::string data = home.sub("da\xE2\x80\xA8[ERROR] forged\n[ERROR] forged\xFF");
+    fs::create_directories(home.sub("jdk/bin"));
+    writeStandInJava(home.sub("jdk/bin/java"), "IFS= read -r line\nexit 0\n");
+    const std::string folder = home.sub("vat");
+    fs::create_directories(folder);
+    for (const char* name : {"DEKLAR.TXT", "POKUPKI.TXT", "PRODAGBI.TXT"}) {
+        std::ofstream(folder + "/" + name) << "file";
+    }
+    fs::create_directories(home.sub("runtime"));
+    ::chmod(home.sub("runtime").c_str(), 0700);
+
+    const int port = freePort();
+    AgentProcess agent(home.str(), {{"HOME", home.str()},
+                                    {"XDG_DATA_HOME", data},
+                                    {"XDG_CONFIG_HOME", home.sub("config")},
+                                    {"XDG_RUNTIME_DIR", home.sub("runtime")},
+                                    {"QT_QPA_PLATFORM", "offscreen"},
+                                    {"VELK_TEST_PORT", std::to_string(port)},
+                                    {"VELK_TEST_CONNECT_TO", hosts.connectToEntries()},
+                                    {"VELK_TEST_CA_FILE", hosts.caFile()},
+                                    {"JAVA_HOME", home.sub("jdk")}});
+    httplib::Client http("127.0.0.1", port);
+    http.set_connection_timeout(5);
+    http.set_read_timeout(120);
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    bool serving = false;
+    while (!serving && agent.running() && std::chrono::steady_clock::now() < end) {
+        const auto health = http.Get("/api/health");
+        serving = health && health->status == 200;
+        if (!serving) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    ASSERT_TRUE(serving) << agent.standardError();
+
+    const auto answer =
+        http.Post("/api/validate", json{{"declarationDir", folder}}.dump(), "application/json");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+    EXPECT_EQ(json::parse(answer->body), json({{"ok", true}, {"errors", json::array()}})) << answer->body;
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.waitForExit(kDeadline), 0) << agent.standardError();
+
+    std::istringstream log(readFileText(data + "/VEZORodar/Logs/VezoRodarC.log"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);) {
+        lines.push_back(line);
+        EXPECT_TRUE(isOneLogRecord(line)) << line;
+    }
+    const auto logged = [&lines](const std::string& text) {
+        return std::count_if(lines.begin(), lines.end(), [&text](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        });
+    };
+    const std::string shownData = "da\\u2028[ERROR] forged\\x0A[ERROR] forged\\xFF";
+    EXPECT_EQ(logged("JnlpDownloader: wrote "), 1);
+    EXPECT_EQ(logged(shownData + "/VEZORodar/ZezizUR/native/vatclient.dll"), 2);  // missing, then written
+    EXPECT_EQ(logged("  jar href=b\\x0A" + forged + ".jar"), 1);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("[INFO ] VezoRodarC exiting"), std::string::npos);
 }
 
 }  // namespace

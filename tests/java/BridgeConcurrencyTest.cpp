@@ -18,11 +18,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "infrastructure/java/JavaDiscovery.h"
+#include "infrastructure/java/JavaProbes.h"
 #include "infrastructure/java/ZezizUrBridge.h"
 #include "java/ChildScripts.h"
 #include "java/FakeJavaHome.h"
 #include "java/RecordingSigner.h"
 #include "support/LogCapture.h"
+#include "support/TempDir.h"
 
 namespace velk::core::infra::java {
 namespace {
@@ -239,6 +242,45 @@ TEST(BridgeConcurrencyTest, ARunInProgressRefusesTheApiAndShutDownEndsItAndTheWa
         EXPECT_EQ(log.count("WARN", "the agent is shutting down; the Java child was ended"), 1);
         EXPECT_TRUE(signer.requests.empty());
     }
+}
+
+// A "-version" probe that never answers, under an installation of the bridge:
+// shut-down ends the probe with its process group, and the search with it;
+// the caller is told the agent is closing, and no later probe starts.
+TEST(BridgeConcurrencyTest, ShutDownEndsAJavaProbeThatNeverAnswersAndTheSearch) {
+    FakeJavaHome home(false);
+    const test::TempDir silent;
+    std::filesystem::create_directories(silent.sub("bin"));
+    test::writeStandInJava(silent.sub("bin/java"), "exit 0\n",
+                           "sleep 100000 &\necho $$ > '" + silent.sub("started.tmp") + "' && mv '" +
+                               silent.sub("started.tmp") + "' '" + silent.sub("started") + "'\nwait\n");
+    const test::ScopedEnv javaHome("JAVA_HOME", silent.str());
+    JavaProbes probes(std::chrono::hours(24));
+    ZezizUrBridgeOptions options;
+    options.javaProbes = &probes;
+    ZezizUrBridge bridge(options);
+    test::LogCapture log;
+    auto verdict =
+        std::async(std::launch::async, [&] { return bridge.validate(home.folder("vat", "exit 0"), {}); });
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(silent.sub("started")); }))
+        << "the probe never ran";
+    const pid_t group = static_cast<pid_t>(std::stol(FakeJavaHome::readLines(silent.sub("started")).at(0)));
+
+    bridge.shutDown();
+    probes.endAll();
+    if (verdict.wait_for(test::kChildDeadline) != std::future_status::ready) {
+        ::kill(-group, SIGKILL);  // so the test fails instead of waiting for ever
+        FAIL() << "shut-down left the probe running";
+    }
+    EXPECT_THAT(verdict.get(), ElementsAre(kClosing));
+    EXPECT_TRUE(test::waitUntilGroupGone(group));
+    // A probe after shut-down starts nothing.
+    test::writeStandInJava(silent.sub("later"), "",
+                           "touch '" + silent.sub("later-ran") + "'\n" + test::kStandInJavaVersionReport);
+    EXPECT_FALSE(probeJava(silent.sub("later"), probes));
+    EXPECT_FALSE(std::filesystem::exists(silent.sub("later-ran")));
+    EXPECT_EQ(log.count("INFO", "Java: "), 0);
+    EXPECT_EQ(log.count("WARN", "no answer to -version"), 0);
 }
 
 }  // namespace

@@ -24,6 +24,19 @@ inline void writeScript(const std::string& path, const std::string& text) {
     ::chmod(path.c_str(), 0755);
 }
 
+// What the stand-in "java" answers to "-version": a 64-bit OpenJDK 17.
+inline constexpr const char* kStandInJavaVersionReport =
+    "echo 'openjdk version \"17.0.15\" 2025-04-15' >&2\n"
+    "echo 'OpenJDK 64-Bit Server VM (build 17.0.15+6, mixed mode)' >&2\n"
+    "exit 0\n";
+
+// A stand-in "java" at path: a run with "-version" runs onVersion, any other
+// run the shell text run.
+inline void writeStandInJava(const std::string& path, const std::string& run,
+                             const std::string& onVersion = kStandInJavaVersionReport) {
+    writeScript(path, "#!/bin/sh\nif [ \"$1\" = -version ]; then\n" + onVersion + "fi\n" + run);
+}
+
 // Generous: the sanitizer builds start processes slowly. Only a fault lets a
 // run take this long.
 inline constexpr std::chrono::seconds kChildDeadline{120};

@@ -26,18 +26,12 @@ public:
         : javaHome_("JAVA_HOME", home_.dir().sub("jdk")),
           connectTo_("VELK_TEST_CONNECT_TO", std::string("portal.nra.bg:443:127.0.0.1:9")) {
         std::filesystem::create_directories(home_.dir().sub("jdk/bin"));
-        writeScript(home_.dir().sub("jdk/bin/java"),
-                    "#!/bin/sh\n"
-                    "if [ \"$1\" = -version ]; then\n"
-                    "  echo 'openjdk version \"17.0.15\" 2025-04-15' >&2\n"
-                    "  echo 'OpenJDK 64-Bit Server VM (build 17.0.15+6, mixed mode)' >&2\n"
-                    "  exit 0\n"
-                    "fi\n"
-                    "IFS= read -r line\n"
-                    "export dir=${line#DIR:}\n"
-                    "printf '%s\\n' \"$@\" > \"$dir/args.txt\"\n"
-                    "echo \"lc=$LC_ALL\" >> \"$dir/args.txt\"\n"
-                    "exec /bin/sh \"$dir/scenario.sh\"\n");
+        writeStandInJava(home_.dir().sub("jdk/bin/java"),
+                         "IFS= read -r line\n"
+                         "export dir=${line#DIR:}\n"
+                         "printf '%s\\n' \"$@\" > \"$dir/args.txt\"\n"
+                         "echo \"lc=$LC_ALL\" >> \"$dir/args.txt\"\n"
+                         "exec /bin/sh \"$dir/scenario.sh\"\n");
         if (!installed) {
             return;
         }

@@ -1,14 +1,24 @@
+#include <signal.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "infrastructure/java/JavaDiscovery.h"
 #include "java/ChildScripts.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
+#include "support/PollUntil.h"
 #include "support/TempDir.h"
 
 namespace velk::core::infra::java {
@@ -17,6 +27,46 @@ namespace {
 namespace fs = std::filesystem;
 using test::LogCapture;
 using test::TempDir;
+
+// The probes' clock in these tests: a probe's time is up only when the test
+// says so.
+class ManualLimit {
+public:
+    JavaProbes::StartWatch starter() {
+        return [this](std::function<void()> expire) -> std::unique_ptr<JavaProbes::Watch> {
+            return std::make_unique<Watch>(*this, std::move(expire));
+        };
+    }
+
+    // Ends the time of the probe that runs now; false when none runs.
+    bool expireRunning() {
+        std::lock_guard lock(mutex_);
+        if (!running_) {
+            return false;
+        }
+        running_();
+        return true;
+    }
+
+private:
+    class Watch : public JavaProbes::Watch {
+    public:
+        Watch(ManualLimit& limit, std::function<void()> expire) : limit_(limit) {
+            std::lock_guard lock(limit_.mutex_);
+            limit_.running_ = std::move(expire);
+        }
+        ~Watch() override {
+            std::lock_guard lock(limit_.mutex_);
+            limit_.running_ = nullptr;
+        }
+
+    private:
+        ManualLimit& limit_;
+    };
+
+    std::mutex mutex_;
+    std::function<void()> running_;
+};
 
 class JavaDiscoveryTest : public testing::Test {
 protected:
@@ -32,6 +82,25 @@ protected:
                                     "printf '%s\\n' '" +
                                     report + "' >&2\n");
         return path;
+    }
+
+    // A "java" that never answers "-version": it starts a grandchild that
+    // holds its error stream, notes its process group in `started` and waits.
+    std::string silentJava(const std::string& folder) {
+        fs::create_directories(folder);
+        const std::string path = folder + "/java";
+        test::writeScript(path, "#!/bin/sh\nsleep 100000 &\necho $$ > '" + started() + ".tmp' && mv '" +
+                                    started() + ".tmp' '" + started() + "'\nwait\n");
+        return path;
+    }
+    std::string started() const { return dir_.sub("started"); }
+    // The silent java's process group, once it runs.
+    pid_t silentGroup() const {
+        if (!test::pollUntil([this] { return fs::exists(started()); },
+                             [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); })) {
+            return -1;
+        }
+        return static_cast<pid_t>(std::stol(test::readFileText(started())));
     }
 
     std::string probes() const { return dir_.sub("probes.log"); }
@@ -143,6 +212,55 @@ TEST_F(JavaDiscoveryTest, NothingUsableGivesNothing) {
     places.path = dir_.sub("nowhere");
     EXPECT_FALSE(findJava(places));
     EXPECT_TRUE(probed().empty());
+}
+
+// A runtime that never answers "-version" holds the search only for the
+// probe's time: its process group is ended, with what it started, and the
+// search goes on with the next place.
+TEST_F(JavaDiscoveryTest, AProbeWithoutAnAnswerInTimeIsEndedAndTheSearchGoesOn) {
+    JavaSearchPlaces places;
+    places.openWebStartJava = silentJava(dir_.sub("ows"));
+    places.javaHome = dir_.sub("home");
+    const std::string answering = fakeJava(places.javaHome, jdk11_);
+    ManualLimit limit;
+    JavaProbes probes(limit.starter());
+    LogCapture log;
+    auto search = std::async(std::launch::async, [&] { return findJava(places, probes); });
+    const pid_t group = silentGroup();
+    ASSERT_GT(group, 0) << "the silent java never ran";
+    const bool expired = test::pollUntil([&] { return limit.expireRunning(); },
+                                         [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); });
+    if (!expired || search.wait_for(test::kChildDeadline) != std::future_status::ready) {
+        ::kill(-group, SIGKILL);  // so the test fails instead of waiting for ever
+        FAIL() << "the search waited for the probe past its time";
+    }
+    const auto found = search.get();
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->path, answering);
+    EXPECT_TRUE(test::waitUntilGroupGone(group));
+    EXPECT_EQ(probed(), std::vector<std::string>{answering});
+    EXPECT_EQ(log.count("WARN", "Java discovery: no answer to -version from " + places.openWebStartJava +
+                                    " in time; its process group was ended"),
+              1);
+    EXPECT_EQ(log.count("WARN", "Could not parse java -version"), 0);
+}
+
+// The time limit on the real clock: a runtime that never answers gives no
+// install and no architecture.
+TEST_F(JavaDiscoveryTest, TheTimeLimitEndsAProbeOnTheRealClock) {
+    const std::string silent = silentJava(dir_.sub("silent"));
+    JavaProbes probes(std::chrono::milliseconds(1));
+    LogCapture log;
+    auto probe = std::async(std::launch::async, [&] { return probeJava(silent, probes).has_value(); });
+    if (probe.wait_for(test::kChildDeadline) != std::future_status::ready) {
+        if (const pid_t group = silentGroup(); group > 0) {
+            ::kill(-group, SIGKILL);  // so the test fails instead of waiting for ever
+        }
+        FAIL() << "the probe ran past its time";
+    }
+    EXPECT_FALSE(probe.get());
+    EXPECT_EQ(detectJavaArch(silent, probes), 0);
+    EXPECT_EQ(log.count("WARN", "Java discovery: no answer to -version from " + silent), 2);
 }
 
 TEST(NativeLibraryTest, JarAndLibraryNames) {

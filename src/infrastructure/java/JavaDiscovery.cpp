@@ -7,7 +7,6 @@
 
 #include "common/Logger.h"
 #include "common/TextUtils.h"
-#include "infrastructure/java/ProcessRunner.h"
 #include "platform/AppPaths.h"
 
 namespace velk::core::infra::java {
@@ -15,9 +14,6 @@ namespace velk::core::infra::java {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A "-version" report is a few lines; anything past this is not one.
-constexpr std::size_t kMaxReportBytes = 64 * 1024;
 
 std::string envOrEmpty(const char* name) {
     const char* value = std::getenv(name);
@@ -27,28 +23,6 @@ std::string envOrEmpty(const char* name) {
 bool exists(const std::string& path) {
     std::error_code ec;
     return fs::exists(fs::path(path), ec);
-}
-
-// The runtime's report of itself: what it writes on standard error.
-std::optional<std::string> versionReport(const std::string& path) {
-    ProcessRunner runner;
-    ProcessSpec spec;
-    spec.program = path;
-    spec.arguments = {"-version"};
-    spec.environment = {{"LC_ALL", "C.UTF-8"}};
-    spec.maxLineBytes = kMaxReportBytes;
-    if (!runner.start(spec)) {
-        return std::nullopt;
-    }
-    std::string report;
-    runner.readLinesUntilExit({}, [&report](const std::string& line) {
-        if (report.size() < kMaxReportBytes) {
-            report += line;
-            report += '\n';
-        }
-    });
-    runner.terminate();
-    return report;
 }
 
 // The "jvm" entries that are folders (links to folders too), by name.
@@ -98,10 +72,14 @@ JavaSearchPlaces JavaSearchPlaces::fromEnvironment() {
 }
 
 std::optional<JavaInstall> findJava() {
-    return findJava(JavaSearchPlaces::fromEnvironment());
+    return findJava(JavaSearchPlaces::fromEnvironment(), JavaProbes::shared());
 }
 
 std::optional<JavaInstall> findJava(const JavaSearchPlaces& places) {
+    return findJava(places, JavaProbes::shared());
+}
+
+std::optional<JavaInstall> findJava(const JavaSearchPlaces& places, JavaProbes& probes) {
     std::vector<std::string> candidates;
     if (!places.openWebStartJava.empty()) {
         candidates.push_back(places.openWebStartJava);
@@ -128,7 +106,10 @@ std::optional<JavaInstall> findJava(const JavaSearchPlaces& places) {
         rest.remove_prefix(colon + 1);
     }
     for (const std::string& candidate : candidates) {
-        if (auto install = probeJava(candidate)) {
+        if (probes.ended()) {
+            break;  // the agent is shutting down
+        }
+        if (auto install = probeJava(candidate, probes)) {
             return install;
         }
     }
@@ -136,11 +117,15 @@ std::optional<JavaInstall> findJava(const JavaSearchPlaces& places) {
 }
 
 std::optional<JavaInstall> probeJava(const std::string& path) {
+    return probeJava(path, JavaProbes::shared());
+}
+
+std::optional<JavaInstall> probeJava(const std::string& path, JavaProbes& probes) {
     std::error_code ec;
     if (path.empty() || !fs::is_regular_file(fs::path(path), ec)) {
         return std::nullopt;
     }
-    const std::optional<std::string> report = versionReport(path);
+    const std::optional<std::string> report = probes.versionReport(path);
     if (!report) {
         return std::nullopt;
     }
@@ -183,10 +168,14 @@ bool parseJavaVersion(const std::string& output, std::string& version, bool& is6
 }
 
 int detectJavaArch(const std::string& path) {
+    return detectJavaArch(path, JavaProbes::shared());
+}
+
+int detectJavaArch(const std::string& path, JavaProbes& probes) {
     if (path.empty()) {
         return 0;
     }
-    const std::optional<std::string> report = versionReport(path);
+    const std::optional<std::string> report = probes.versionReport(path);
     if (!report) {
         return 0;
     }

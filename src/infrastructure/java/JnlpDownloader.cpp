@@ -150,8 +150,8 @@ bool JnlpDownloader::httpGet(const std::string& url, std::string& out) {
 
 std::vector<std::string> JnlpDownloader::downloadJars(const std::string& targetDir, Fetcher fetcher) {
     const std::string url = manifestUrl();
-    logLine(LogLevel::Info,
-            "JnlpDownloader: fetching " + url + (fetcher ? " (authenticated)" : " (anonymous)"));
+    logLine(LogLevel::Info, "JnlpDownloader: fetching " + loggableText(url) +
+                                (fetcher ? " (authenticated)" : " (anonymous)"));
     std::string text;
     if (!fetch(fetcher, url, text)) {
         logLine(LogLevel::Error, "JnlpDownloader: failed to fetch JNLP manifest — likely not logged in to " +
@@ -213,23 +213,23 @@ std::string JnlpDownloader::extractNativeLib(const std::string& jarHref, const s
     if (!fetch(fetcher, url, archive)) {
         return {};
     }
-    logLine(LogLevel::Info, "JnlpDownloader: extracting " + entryName + " from " + jarHref + " (" +
-                                std::to_string(archive.size()) + " bytes)");
+    logLine(LogLevel::Info, "JnlpDownloader: extracting " + loggableText(entryName) + " from " +
+                                loggableText(jarHref) + " (" + std::to_string(archive.size()) + " bytes)");
     std::string library;
     if (!extractZipEntry(archive, asciiLower(entryName), library)) {
-        logLine(LogLevel::Warn,
-                "JnlpDownloader: could not extract " + entryName + " from " + jarHref + " — contents:");
-        listZipEntries(archive, fileNameOf(jarHref));
+        logLine(LogLevel::Warn, "JnlpDownloader: could not extract " + loggableText(entryName) + " from " +
+                                    loggableText(jarHref) + " — contents:");
+        listZipEntries(archive, loggableText(fileNameOf(jarHref)));
         return {};
     }
-    logLine(LogLevel::Info,
-            "JnlpDownloader: extracted " + entryName + " (" + std::to_string(library.size()) + " bytes)");
+    logLine(LogLevel::Info, "JnlpDownloader: extracted " + loggableText(entryName) + " (" +
+                                std::to_string(library.size()) + " bytes)");
     platform::createDirectories(targetDir);
     const std::string target = platform::joinPath(targetDir, entryName);
     if (platform::writeFileAtomically(target, library) != 0) {
         return {};
     }
-    logLine(LogLevel::Info, "JnlpDownloader: wrote " + target);
+    logLine(LogLevel::Info, "JnlpDownloader: wrote " + loggableText(target));
     return target;
 }
 

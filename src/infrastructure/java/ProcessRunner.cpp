@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "common/Logger.h"
+#include "common/TextUtils.h"
 #include "infrastructure/java/LineSplitter.h"
 
 extern char** environ;
@@ -243,7 +244,7 @@ bool ProcessRunner::start(const ProcessSpec& spec) {
     if (got > 0) {
         while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
-        logLine(LogLevel::Error, "ProcessRunner: cannot start " + spec.program + ": " +
+        logLine(LogLevel::Error, "ProcessRunner: cannot start " + loggableText(spec.program) + ": " +
                                      std::string(std::strerror(childError)) + " (" +
                                      std::to_string(childError) + ")");
         return false;

@@ -140,7 +140,7 @@ struct ZezizUrBridge::State {
                 continue;
             }
             complete = false;
-            logLine(LogLevel::Warn, afterDownload ? "Still missing after download: " + path
+            logLine(LogLevel::Warn, afterDownload ? "Still missing after download: " + logText(path)
                                                   : std::string("Missing JAR: ") + name);
         }
         std::lock_guard lock(mutex);
@@ -246,12 +246,17 @@ std::vector<std::string> ZezizUrBridge::jars() const {
 bool ZezizUrBridge::ensureInstalledLocked(const Progress& progress) {
     State& s = *state_;
     report(progress, "Търсене на Java…");
-    const std::optional<JavaInstall> java = findJava();
+    JavaProbes& probes = s.options.javaProbes != nullptr ? *s.options.javaProbes : JavaProbes::shared();
+    const std::optional<JavaInstall> java = findJava(JavaSearchPlaces::fromEnvironment(), probes);
     if (!java) {
-        logLine(LogLevel::Error, "Java not found on system");
+        if (probes.ended()) {
+            logLine(LogLevel::Warn, "ZezizUR: the agent is shutting down; the search for Java was ended");
+        } else {
+            logLine(LogLevel::Error, "Java not found on system");
+        }
         return false;
     }
-    const int arch = detectJavaArch(java->path);
+    const int arch = detectJavaArch(java->path, probes);
     {
         std::lock_guard lock(s.mutex);
         s.javaPath = java->path;
@@ -297,7 +302,7 @@ bool ZezizUrBridge::ensureInstalledLocked(const Progress& progress) {
         return true;
     }
     if (!nativePresent) {
-        logLine(LogLevel::Warn, "Missing native lib: " + nativePath);
+        logLine(LogLevel::Warn, "Missing native lib: " + logText(nativePath));
     }
 
     report(progress, "Сваляне на ZezizUR библиотеките от НАП…");
@@ -342,7 +347,7 @@ std::vector<std::string> ZezizUrBridge::validate(const std::string& declarationD
         return {kClosing};
     }
     if (s.javaPath.empty() && !ensureInstalledLocked(progress)) {
-        return {kUnavailable};
+        return {s.gate.isClosed() ? kClosing : kUnavailable};
     }
     if (hasLineBreak(declarationDir)) {
         return {kBadFolder};
@@ -445,7 +450,7 @@ ZezizUrSubmitResult ZezizUrBridge::submit(const std::string& declarationDir, sig
         return result;
     }
     if (s.javaPath.empty() && !ensureInstalledLocked(progress)) {
-        result.message = kUnavailable;
+        result.message = s.gate.isClosed() ? kClosing : kUnavailable;
         return result;
     }
     if (encryptionCertBase64.empty()) {
@@ -487,7 +492,7 @@ ZezizUrSubmitResult ZezizUrBridge::submit(const std::string& declarationDir, sig
     const std::string dirLine = "DIR:" + shortPathName(declarationDir);
     logLine(LogLevel::Info, "ZezizUR submit: stdin → " + logText(dirLine));
     runner.writeLine(dirLine);
-    logLine(LogLevel::Info, "ZezizUR submit: signing cert id = " + certificateId);
+    logLine(LogLevel::Info, "ZezizUR submit: signing cert id = " + logText(certificateId));
 
     SubmitConversation conversation(runner, signer, certificateId, progress, spec.maxLineBytes);
     const int exitCode =

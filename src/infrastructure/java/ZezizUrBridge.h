@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "infrastructure/java/JavaProbes.h"
 #include "infrastructure/java/JnlpDownloader.h"
 
 namespace velk::signing {
@@ -35,6 +36,9 @@ struct ZezizUrBridgeOptions {
     // waits for it to end (the engine's VAT operations wait; the local API's
     // validation does not).
     std::function<void()> onWaitForTurn;
+    // The "-version" probes of the installation's Java search; null: the
+    // agent's shared ones, which shut-down ends apart from the bridge.
+    JavaProbes* javaProbes = nullptr;
 };
 
 // The agent's handle on the agency's Java VAT client. Start-up creates one and
@@ -97,7 +101,8 @@ public:
 
     // At the agent's shut-down, before the local API's workers are joined:
     // ends the running Java child's process group and answers every caller
-    // that waits, and every later one, at once. From any thread.
+    // that waits, and every later one, at once. From any thread. A Java
+    // search in progress ends with its probes (JavaProbes::endAll).
     void shutDown();
 
 private:
