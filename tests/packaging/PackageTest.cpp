@@ -234,6 +234,8 @@ TEST_F(PackageTest, InstallsIntoAThrowawayRootRunsFromThereAndIsRemoved) {
         run({root.sub("usr/bin/VezoRodarC"), "--export-schema"}, {"QT_QPA_PLATFORM=offscreen"});
     EXPECT_EQ(schema.exitCode, 0) << schema.output.substr(0, 2000);
     EXPECT_THAT(schema.output, HasSubstr("\"title\": \"VELK Agent API\""));
+    // The agent reports the version the package carries.
+    EXPECT_THAT(schema.output, HasSubstr("\"version\": \"" VELK_PACKAGE_VERSION "\""));
 
     auto remove = dpkg;
     remove.insert(remove.end(), {"-r", "vezorodar"});
