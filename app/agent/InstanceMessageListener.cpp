@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "platform/InstanceMessage.h"
@@ -66,9 +67,11 @@ void InstanceMessageListener::readFrom(Peer& peer) {
     if (state == platform::InstanceMessage::State::Reading) {
         return;
     }
+    // A copy: the handler may run the event loop, which removes the peer.
+    const std::string text = peer.message.text();
     finish(peer);
     if (state == platform::InstanceMessage::State::Complete && onMessage_) {
-        onMessage_(peer.message.text());
+        onMessage_(text);
     }
 }
 
