@@ -2,11 +2,13 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QSocketNotifier>
 #include <QString>
 #include <QUrl>
 
+#include <string>
+
 #include "agent/FileSettings.h"
+#include "agent/InstanceMessageListener.h"
 #include "agent/SettingsPath.h"
 #include "agent/Uninstaller.h"
 #include "agent/UpdateChecker.h"
@@ -183,13 +185,13 @@ void AgentRuntime::listenForInstanceMessages(platform::SingleInstance* instance)
     if (instance == nullptr || instance->messageFd() < 0) {
         return;
     }
-    instanceMessages_ = std::make_unique<QSocketNotifier>(instance->messageFd(), QSocketNotifier::Read);
-    QObject::connect(instanceMessages_.get(), &QSocketNotifier::activated, [this, instance] {
-        if (instance->receiveMessage() == std::optional<std::string>("show")) {
-            logLine(LogLevel::Info, "VezoRodarC: a second start asked for the window");
-            bringUpMainWindow();
-        }
-    });
+    instanceMessages_ =
+        std::make_unique<InstanceMessageListener>(*instance, [this](const std::string& message) {
+            if (message == "show") {
+                logLine(LogLevel::Info, "VezoRodarC: a second start asked for the window");
+                bringUpMainWindow();
+            }
+        });
 }
 
 // The active sender's remembered PIN, so a smart card does not ask again

@@ -37,11 +37,10 @@ class TrayIcon;
 class UiConfirmer;
 }  // namespace velk::ui
 
-class QSocketNotifier;
-
 namespace velk::agent {
 
 class FileSettings;
+class InstanceMessageListener;
 class Uninstaller;
 class UpdateChecker;
 class UpdateInstaller;
@@ -98,7 +97,7 @@ private:
     std::unique_ptr<UpdateChecker> updateChecker_;
     std::unique_ptr<UpdateInstaller> updateInstaller_;
     std::unique_ptr<Uninstaller> uninstaller_;
-    std::unique_ptr<QSocketNotifier> instanceMessages_;
+    std::unique_ptr<InstanceMessageListener> instanceMessages_;
 };
 
 }  // namespace velk::agent

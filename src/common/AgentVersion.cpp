@@ -1,10 +1,15 @@
 #include "common/AgentVersion.h"
 
+// Given by the build from the project's version.
+#if !defined(VELK_VERSION_MAJOR) || !defined(VELK_VERSION_MINOR) || !defined(VELK_VERSION_PATCH)
+#error "VELK_VERSION_MAJOR, VELK_VERSION_MINOR and VELK_VERSION_PATCH must be defined by the build"
+#endif
+
 namespace velk::core {
 
 namespace {
 
-constexpr AgentVersion kCurrent{0, 1, 0};
+constexpr AgentVersion kCurrent{VELK_VERSION_MAJOR, VELK_VERSION_MINOR, VELK_VERSION_PATCH};
 
 constexpr bool isDigit(char c) {
     return c >= '0' && c <= '9';

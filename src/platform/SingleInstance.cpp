@@ -5,9 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstddef>
 #include <cstring>
 
@@ -16,10 +14,6 @@ namespace velk::platform {
 namespace {
 
 constexpr int kMessageWaitMs = 500;
-// All the time one message may take to arrive: the holder reads it on the GUI
-// thread, so a peer that trickles bytes must not hold that thread.
-constexpr std::chrono::milliseconds kReceiveDeadline{200};
-
 // The leading zero byte puts the name in the abstract namespace. False when
 // the name does not fit.
 bool abstractAddress(const std::string& name, sockaddr_un& address, socklen_t& length) {
@@ -40,13 +34,6 @@ bool waitFor(int fd, short events, int timeoutMs = kMessageWaitMs) {
         rc = ::poll(&entry, 1, timeoutMs);
     } while (rc < 0 && errno == EINTR);
     return rc > 0 && (entry.revents & events) != 0;
-}
-
-// Milliseconds left until the deadline, rounded up; 0 once it has passed.
-int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 }  // namespace
@@ -76,18 +63,19 @@ bool SingleInstance::tryAcquire() {
         return false;
     }
     // The name is held once bound; without a backlog it only takes no messages.
-    ::listen(fd.get(), 4);
+    // Room for the connections the holder reads at once and a few waiting.
+    ::listen(fd.get(), 16);
     socket_ = std::move(fd);
     return true;
 }
 
-std::optional<std::string> SingleInstance::receiveMessage(std::size_t maxBytes) {
+UniqueFd SingleInstance::acceptPeer() {
     if (!socket_.valid()) {
-        return std::nullopt;
+        return UniqueFd();
     }
     UniqueFd peer(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!peer.valid()) {
-        return std::nullopt;
+        return UniqueFd();
     }
     // Abstract names carry no file permissions: anyone on the machine can
     // connect, so only this user's own programs are listened to.
@@ -95,19 +83,9 @@ std::optional<std::string> SingleInstance::receiveMessage(std::size_t maxBytes) 
     socklen_t size = sizeof credentials;
     if (::getsockopt(peer.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||
         credentials.uid != ::getuid()) {
-        return std::nullopt;
+        return UniqueFd();
     }
-    const auto deadline = std::chrono::steady_clock::now() + kReceiveDeadline;
-    std::string message;
-    char buffer[64];
-    while (message.size() < maxBytes && waitFor(peer.get(), POLLIN, millisecondsUntil(deadline))) {
-        const ssize_t n = ::read(peer.get(), buffer, std::min(sizeof buffer, maxBytes - message.size()));
-        if (n <= 0) {
-            break;
-        }
-        message.append(buffer, static_cast<std::size_t>(n));
-    }
-    return message;
+    return peer;
 }
 
 bool SingleInstance::sendMessage(const std::string& name, std::string_view message) {

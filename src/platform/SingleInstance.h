@@ -1,8 +1,6 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,10 +31,10 @@ public:
     // program (a request to show the window where no tray icon can). The
     // descriptor to watch for them, or -1 when not held.
     int messageFd() const { return socket_.get(); }
-    // Takes one waiting message, if any: reads at most maxBytes for at most
-    // about 200 ms in all (what has arrived by then is the message), and
-    // drops messages of other users.
-    std::optional<std::string> receiveMessage(std::size_t maxBytes = 64);
+    // Takes one waiting connection of this user's, without waiting: an
+    // invalid descriptor when none waits or the caller is another user, whose
+    // connection is closed. Read its message with InstanceMessage.
+    UniqueFd acceptPeer();
 
     // Hands message to the holder of name; false when nobody holds it or it
     // does not take the message within a short time.

@@ -33,6 +33,7 @@
 #include "platform/UniqueFd.h"
 #include "support/FileText.h"
 #include "support/FreePort.h"
+#include "support/HeldUpStart.h"
 #include "support/TempDir.h"
 #include "support/TokenMinter.h"
 #include "support/TricklingPeer.h"
@@ -418,6 +419,27 @@ TEST_F(AgentProcessTest, APeerTricklingIntoTheInstanceSocketDoesNotHoldTheAgent)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_TRUE(shown) << "the agent was still reading the trickling peer";
+
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.waitForExit(kDeadline), 0) << agent.standardError();
+    EXPECT_THAT(log(), EndsWith("[INFO ] VezoRodarC exiting\n"));
+}
+
+// A start by hand held up for a second between connecting and sending, as on
+// a busy desktop, still gets the window, also while another program trickles
+// bytes into the socket ahead of it.
+TEST_F(AgentProcessTest, AStartHeldUpBeforeSendingStillGetsTheWindow) {
+    AgentProcess agent = start();
+    ASSERT_TRUE(waitUntilServing(agent)) << agent.standardError();
+
+    const std::string name = "VezoRodarC_" + std::to_string(port_);
+    const TricklingPeer trickling(name, 200);
+    ASSERT_TRUE(trickling.connected());
+    HeldUpStart heldUp(name, "show", std::chrono::seconds(1));
+    ASSERT_TRUE(heldUp.connected());
+    EXPECT_TRUE(heldUp.join());
+    EXPECT_TRUE(waitForLogLine("VezoRodarC: a second start asked for the window"))
+        << "the held-up start was lost";
 
     agent.signal(SIGTERM);
     EXPECT_EQ(agent.waitForExit(kDeadline), 0) << agent.standardError();

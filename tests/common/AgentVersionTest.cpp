@@ -10,6 +10,12 @@ TEST(AgentVersion, CurrentIs010) {
     EXPECT_EQ(currentVersion(), (AgentVersion{0, 1, 0}));
 }
 
+// What the agent reports is what the build packages and names it.
+TEST(AgentVersion, IsTheProjectVersion) {
+    EXPECT_EQ(versionString(), VELK_PROJECT_VERSION);
+    EXPECT_EQ(parseVersion(VELK_PROJECT_VERSION), currentVersion());
+}
+
 TEST(AgentVersion, ParsesThreeOrFourNumbersAndKeepsThree) {
     struct Case {
         const char* text;

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -23,6 +22,7 @@
 #include "operations/ResultProjection.h"
 #include "platform/RegularFile.h"
 #include "support/ChildProcess.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 #include "support/UnusualFiles.h"
@@ -82,11 +82,8 @@ protected:
 
     std::string root() const { return dir_.sub("root"); }
 
-    std::string write(const std::string& relative, const std::string& bytes) {
-        const fs::path path = fs::path(root()) / relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
+    std::string write(const std::string& relative, const std::string& bytes) const {
+        return test::writeFileBelow(root(), relative, bytes);
     }
 
     // A file of the period in the folder (relative to the root, "" for the

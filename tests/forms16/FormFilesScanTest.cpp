@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "features/dec6/Dec6FilesScanInquiry.h"
 #include "operations/ResultProjection.h"
 #include "support/ChildProcess.h"
+#include "support/FileText.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
@@ -76,11 +76,8 @@ protected:
 
     std::string root() const { return dir_.sub("root"); }
 
-    std::string write(const std::string& relative, const std::string& bytes) {
-        const fs::path path = fs::path(root()) / relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
+    std::string write(const std::string& relative, const std::string& bytes) const {
+        return test::writeFileBelow(root(), relative, bytes);
     }
 
     void lock(const std::string& relative) {

@@ -226,6 +226,12 @@ TEST_F(PackageTest, InstallsIntoAThrowawayRootRunsFromThereAndIsRemoved) {
         run({root.sub("usr/bin/VezoRodarC"), "--export-schema"}, {"QT_QPA_PLATFORM=offscreen"});
     EXPECT_EQ(schema.exitCode, 0) << schema.output.substr(0, 2000);
     EXPECT_THAT(schema.output, HasSubstr("\"title\": \"VELK Agent API\""));
+    // The agent reports the version the package carries.
+    const std::string versionKey = "\"version\": \"";
+    const std::size_t version = schema.output.find(versionKey);
+    ASSERT_NE(version, std::string::npos);
+    const std::size_t from = version + versionKey.size();
+    EXPECT_EQ(schema.output.substr(from, schema.output.find('"', from) - from), VELK_PACKAGE_VERSION);
 
     auto remove = dpkg;
     remove.insert(remove.end(), {"-r", "vezorodar"});

@@ -31,4 +31,13 @@ inline std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+// Writes the file at relative below root, with the folders between, and hands
+// back its full path: one file of a folder tree that a test lays out.
+inline std::string writeFileBelow(const std::string& root, const std::string& relative,
+                                  const std::string& text) {
+    const std::string path = (std::filesystem::path(root) / relative).string();
+    writeFileText(path, text);
+    return path;
+}
+
 }  // namespace velk::test

@@ -1,16 +1,14 @@
 #pragma once
 
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstddef>
-#include <cstring>
 #include <string>
 #include <thread>
 
 #include "platform/UniqueFd.h"
+#include "support/AbstractSocket.h"
 
 namespace velk::test {
 
@@ -21,15 +19,8 @@ namespace velk::test {
 class TricklingPeer {
 public:
     TricklingPeer(const std::string& abstractName, int maxBytes)
-        : socket_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{};
-        if (!socket_.valid() || abstractName.size() + 1 > sizeof address.sun_path) {
-            return;
-        }
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path + 1, abstractName.data(), abstractName.size());
-        const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + abstractName.size());
-        if (::connect(socket_.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        : socket_(connectToAbstractName(abstractName)) {
+        if (!socket_.valid()) {
             return;
         }
         connected_ = true;
