@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "fakes/agency/VatTextFixtures.h"
 #include "features/vat/VatFilesScanInquiry.h"
 #include "operations/ResultProjection.h"
+#include "support/FileText.h"
 #include "support/TempDir.h"
 
 namespace velk::core::features::vat {
@@ -46,10 +46,8 @@ protected:
 
     std::string root() const { return dir_.sub("root"); }
 
-    void write(const std::string& relative, const std::string& bytes) {
-        const fs::path path = fs::path(root()) / relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
+    void write(const std::string& relative, const std::string& bytes) const {
+        test::writeFileBelow(root(), relative, bytes);
     }
 
     json run(const ParamMap& params) {
