@@ -20,10 +20,11 @@ namespace velk::server {
 // timeLimit has passed, so no caller waits for the user without end (the
 // caller of a request cannot be told apart from one that has gone). On giving
 // up it has target close the dialog, if that is open. An exception thrown by
-// work is rethrown here. Never call it from the GUI thread.
+// work is rethrown here. A stop requested on timeUp counts as the time limit
+// having passed (a test's clock). Never call it from the GUI thread.
 template <typename Result>
 Result callOnGuiThread(GuiThreadObject& target, std::function<Result()> work, std::stop_token stop,
-                       Result cancelled, std::chrono::milliseconds timeLimit) {
+                       Result cancelled, std::chrono::milliseconds timeLimit, std::stop_token timeUp = {}) {
     // Shared with the queued task, which may run (or be destroyed) after the
     // caller has given up.
     struct Call {
@@ -34,6 +35,7 @@ Result callOnGuiThread(GuiThreadObject& target, std::function<Result()> work, st
         bool finished = false;
         bool abandoned = false;
         bool running = false;  // work is on the GUI thread's stack
+        bool timeUp = false;
 
         void finish() {
             {
@@ -89,9 +91,17 @@ Result callOnGuiThread(GuiThreadObject& target, std::function<Result()> work, st
     });
     completion.reset();  // the queued task holds the only reference now
 
+    // Before the lock: a callback for a stop already requested runs here.
+    std::stop_callback onTimeUp(timeUp, [call] {
+        {
+            std::lock_guard lock(call->mutex);
+            call->timeUp = true;
+        }
+        call->done.notify_all();
+    });
     std::unique_lock lock(call->mutex);
-    if (!call->done.wait_for(lock, stop, timeLimit, [&] { return call->finished; }) ||
-        (!call->result && !call->error)) {
+    call->done.wait_for(lock, stop, timeLimit, [&] { return call->finished || call->timeUp; });
+    if (!call->finished || (!call->result && !call->error)) {
         call->abandoned = true;
         const bool mayBeOpen = !call->finished;
         lock.unlock();

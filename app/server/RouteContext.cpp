@@ -52,7 +52,12 @@ RouteContext::RouteContext(core::VelkEngine* engine, JobStore* jobStore, IFilePi
       dialogGate_(steadyNs_),
       dialogTimeLimit_(clocks.dialogTimeLimit.count() > 0
                            ? clocks.dialogTimeLimit
-                           : std::chrono::milliseconds(ServerClocks::kDialogTimeLimit)) {}
+                           : std::chrono::milliseconds(ServerClocks::kDialogTimeLimit)),
+      dialogTimeUp_(std::move(clocks.dialogTimeUp)) {}
+
+std::stop_token RouteContext::dialogTimeUp() const {
+    return dialogTimeUp_ ? dialogTimeUp_() : std::stop_token();
+}
 
 std::int64_t RouteContext::nowSeconds() const {
     return wallSeconds_();
@@ -103,7 +108,7 @@ SenderPickResult RouteContext::pickSenderOnUiThread(const DialogGate::Turn& turn
         [picker, senders, preselectedId, origin, operationName, filePath, turn] {
             return picker->pickSender(senders, preselectedId, origin, operationName, filePath);
         },
-        stopSource_.get_token(), SenderPickResult{}, dialogTimeLimit_);
+        stopSource_.get_token(), SenderPickResult{}, dialogTimeLimit_, dialogTimeUp());
 }
 
 std::string RouteContext::pickPathOnUiThread(bool pickFolder, const std::string& startDir,
@@ -117,7 +122,7 @@ std::string RouteContext::pickPathOnUiThread(bool pickFolder, const std::string&
     }
     return callOnGuiThread<std::string>(
         *filePicker_, FilePickerCall{filePicker_, pickFolder, startDir, filter, std::move(turn)},
-        stopSource_.get_token(), std::string(), dialogTimeLimit_);
+        stopSource_.get_token(), std::string(), dialogTimeLimit_, dialogTimeUp());
 }
 
 }  // namespace velk::server

@@ -81,6 +81,8 @@ public:
     bool stopping() const { return stopSource_.stop_requested(); }
 
 private:
+    std::stop_token dialogTimeUp() const;
+
     core::VelkEngine* engine_;
     JobStore* jobStore_;
     IFilePicker* filePicker_;
@@ -91,6 +93,7 @@ private:
     TokenReplayCache replayCache_;
     DialogGate dialogGate_;
     std::chrono::milliseconds dialogTimeLimit_;
+    std::function<std::stop_token()> dialogTimeUp_;
     std::stop_source stopSource_;
 
     mutable std::mutex callbackMutex_;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 
 #include "server/TokenReplayCache.h"
 
@@ -19,6 +20,9 @@ struct ServerClocks {
     // How long a dialog waits for the user before it closes as cancelled;
     // zero stands for kDialogTimeLimit.
     std::chrono::milliseconds dialogTimeLimit{0};
+    // For tests: a token whose stop counts as the dialog time limit having
+    // passed, asked for each dialog; empty: only the time limit counts.
+    std::function<std::stop_token()> dialogTimeUp;
 
     static constexpr std::chrono::minutes kDialogTimeLimit{5};
 };

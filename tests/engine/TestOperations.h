@@ -54,6 +54,9 @@ public:
 
     int maxInside();
     int identityChangesDuringRun();
+    // Runs that went on because the deadline passed, not because the gate
+    // was opened.
+    int passedUnopened();
 
     // Called by the operation.
     void pass(const std::string& identityBefore, const std::function<std::string()>& identityNow);
@@ -66,6 +69,7 @@ private:
     int inside_ = 0;
     int maxInside_ = 0;
     int identityChanges_ = 0;
+    int passedUnopened_ = 0;
 };
 Gate& gate();
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "server/IFilePicker.h"
 #include "server_http/ScriptedSenderPicker.h"
 #include "server_http/ServerHarness.h"
+#include "support/GuardedEventLoop.h"
 #include "support/PollUntil.h"
 
 namespace velk::test {
@@ -38,21 +40,12 @@ json refusal(const std::string& message) {
 // another, until the driver has ended. A guard ends the loop, and with it
 // every dialog still open, should the driver not end.
 void runEventLoopWhile(const std::function<void()>& driver) {
-    bool guardFired = false;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&guardFired] {
-        guardFired = true;
-        QCoreApplication::quit();
-    });
-    guard.start(2 * kPollDeadline);
     std::thread thread([&driver] {
         driver();
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
     });
-    QCoreApplication::exec();
-    EXPECT_FALSE(guardFired) << "the test did not end within the guard time";
+    EXPECT_TRUE(execUntilQuit()) << "the test did not end within the guard time";
     thread.join();
 }
 
@@ -70,6 +63,9 @@ public:
         shown_.push_back(&shown);
         ++opened;
         ++open;
+        if (onOpened) {
+            onOpened();
+        }
         loop.exec();
         shown_.pop_back();
         --open;
@@ -125,7 +121,8 @@ public:
 
     static void pause() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
 
-    QObject context;  // lives on the GUI thread; what is posted to it goes with it
+    QObject context;                 // lives on the GUI thread; what is posted to it goes with it
+    std::function<void()> onOpened;  // on the GUI thread, as each dialog opens
     std::atomic<int> opened{0};
     std::atomic<int> open{0};
     std::atomic<int> closedByServer{0};
@@ -170,9 +167,30 @@ private:
     HeldDialogs& dialogs_;
 };
 
-// Ample for an answer on loopback, yet short enough that a request left
-// waiting fails the test soon.
-constexpr std::chrono::seconds kAnswerDeadline{15};
+// Ample for an answer on the busiest machine: only a request left waiting
+// for good runs into it.
+constexpr std::chrono::seconds kAnswerDeadline = kPollDeadline;
+
+// The dialog time limit on a test's clock: it passes when the test says, for
+// every dialog waiting then.
+class DialogClock {
+public:
+    std::function<std::stop_token()> tokens() {
+        return [this] {
+            std::lock_guard lock(mutex_);
+            return source_.get_token();
+        };
+    }
+    void passTimeLimit() {
+        std::lock_guard lock(mutex_);
+        source_.request_stop();
+        source_ = std::stop_source();
+    }
+
+private:
+    std::mutex mutex_;
+    std::stop_source source_;
+};
 
 // A request as a web page's script sends it: a simple cross-origin POST
 // (no preflight), on a connection of its own. No answer within
@@ -402,11 +420,13 @@ TEST_F(GuiMarshallingTest, ADialogLeftUnansweredClosesAsCancelledAfterTheTimeLim
     HeldDialogs dialogs;
     HeldSenderPicker senderPicker(dialogs);
     HeldFilePicker filePicker(dialogs);
+    DialogClock clock;
+    dialogs.onOpened = [&clock] { clock.passTimeLimit(); };
     runEventLoopWhile([&] {
         for (const DialogRoute& route : dialogRoutes()) {
             SCOPED_TRACE(route.name);
             ServerHarness::Options options{&senderPicker, true, &filePicker};
-            options.dialogTimeLimit = std::chrono::milliseconds(250);
+            options.dialogTimeUp = clock.tokens();
             ServerHarness harness(options);
             if (!route.senders.empty()) {
                 harness.addSenders(route.senders, "a");
@@ -425,6 +445,32 @@ TEST_F(GuiMarshallingTest, ADialogLeftUnansweredClosesAsCancelledAfterTheTimeLim
             }
         }
     });
+}
+
+// The time limit counts from the request: a dialog the GUI thread has not
+// reached by then is answered as cancelled, and never shows once it is.
+TEST(GuiCallTest, ATimeLimitPassingBeforeTheDialogsTurnCancelsIt) {
+    std::vector<std::function<void()>> held;
+    std::mutex heldMutex;
+    ScriptedSenderPicker picker([&](std::function<void()> task) {
+        std::lock_guard lock(heldMutex);
+        held.push_back(std::move(task));
+    });
+    ServerHarness::Options options{&picker, true};
+    options.dialogTimeLimit = std::chrono::milliseconds(1);
+    ServerHarness harness(options);
+    harness.addSenders({"a", "b"}, "a");
+    picker.choose("b");
+
+    const Answer answer = harness.post(kEchoPath, "{}");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.json().at("errorMessage"), "Изборът на подател беше отказан.");
+    std::lock_guard lock(heldMutex);
+    EXPECT_FALSE(held.empty());
+    for (const auto& task : held) {
+        task();
+    }
+    EXPECT_TRUE(picker.calls().empty());
 }
 
 // Once the event loop has ended the GUI side drops what it is handed; the

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -109,6 +110,12 @@ bool RawConnection::waitForClose(std::chrono::milliseconds deadline) {
             return false;  // the deadline passed, or the connection failed otherwise
         }
     }
+}
+
+bool RawConnection::closedByServer() {
+    char byte = 0;
+    const ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
 void RawConnection::shutdown() {

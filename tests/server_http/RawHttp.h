@@ -35,6 +35,8 @@ public:
     // True once the server has closed its end (read to the end of what it
     // sent); false when `deadline` passes first.
     bool waitForClose(std::chrono::milliseconds deadline);
+    // True when the server has closed its end (checked now, without waiting).
+    bool closedByServer();
     // Ends a send in progress on another thread.
     void shutdown();
 

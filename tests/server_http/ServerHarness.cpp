@@ -1,6 +1,9 @@
 #include "server_http/ServerHarness.h"
 
+#include <memory>
 #include <stdexcept>
+
+#include "support/PollUntil.h"
 
 namespace velk::test {
 
@@ -14,6 +17,16 @@ Answer toAnswer(const httplib::Result& result) {
         answer.headers = result->headers;
     }
     return answer;
+}
+
+// The library's 5 s read limit would fail a request that a busy machine is
+// merely slow to answer; only a hang may fail a test.
+std::unique_ptr<httplib::Client> client(int port) {
+    auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
+    client->set_connection_timeout(kPollDeadline);
+    client->set_read_timeout(kPollDeadline);
+    client->set_write_timeout(kPollDeadline);
+    return client;
 }
 
 }  // namespace
@@ -38,7 +51,7 @@ ServerHarness::ServerHarness(Options options) {
         engine_->initialise();
     }
     server::ServerClocks clocks{[this] { return wallSeconds.load(); }, [this] { return steadyNs.load(); },
-                                options.dialogTimeLimit};
+                                options.dialogTimeLimit, std::move(options.dialogTimeUp)};
     server_ = std::make_unique<server::HttpServer>(engine_.get(), options.bridge, nullptr, &jobs_,
                                                    options.filePicker, nullptr, options.senderPicker, 0,
                                                    std::move(clocks));
@@ -67,24 +80,20 @@ void ServerHarness::addSenders(const std::vector<std::string>& ids, const std::s
 }
 
 Answer ServerHarness::get(const std::string& path, const httplib::Headers& headers) {
-    httplib::Client client("127.0.0.1", port());
-    return toAnswer(client.Get(path.c_str(), headers));
+    return toAnswer(client(port())->Get(path.c_str(), headers));
 }
 
 Answer ServerHarness::post(const std::string& path, const std::string& body,
                            const httplib::Headers& headers) {
-    httplib::Client client("127.0.0.1", port());
-    return toAnswer(client.Post(path.c_str(), headers, body, "application/json"));
+    return toAnswer(client(port())->Post(path.c_str(), headers, body, "application/json"));
 }
 
 Answer ServerHarness::options(const std::string& path) {
-    httplib::Client client("127.0.0.1", port());
-    return toAnswer(client.Options(path.c_str()));
+    return toAnswer(client(port())->Options(path.c_str()));
 }
 
 Answer ServerHarness::del(const std::string& path) {
-    httplib::Client client("127.0.0.1", port());
-    return toAnswer(client.Delete(path.c_str()));
+    return toAnswer(client(port())->Delete(path.c_str()));
 }
 
 }  // namespace velk::test

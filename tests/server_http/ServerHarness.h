@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ public:
         core::infra::java::ZezizUrBridge* bridge = nullptr;
         // How long a dialog waits for the user; zero: the server's own limit.
         std::chrono::milliseconds dialogTimeLimit{0};
+        // A test's clock for that limit: the dialog's time is up once its
+        // token is stopped.
+        std::function<std::stop_token()> dialogTimeUp;
     };
 
     ServerHarness() : ServerHarness(Options{}) {}

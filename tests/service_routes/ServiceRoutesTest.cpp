@@ -24,6 +24,7 @@
 #include "service_routes/ScriptedFilePicker.h"
 #include "service_routes/ScriptedValidator.h"
 #include "support/LogCapture.h"
+#include "support/PollUntil.h"
 
 namespace velk::test {
 namespace {
@@ -137,11 +138,9 @@ TEST(Shutdown, AnswersTheFixedTextThenStopsFromItsOwnThread) {
     EXPECT_EQ(answer.headers.at("access-control-allow-origin"), "*");
 
     // Nobody here calls stop: the server stops itself.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (connects(port) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_FALSE(connects(port));
+    EXPECT_TRUE(pollUntil([port] { return !connects(port); },
+                          [] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); }))
+        << "the server still takes connections";
 
     // Stopping again does nothing; destroying the server right away joins the
     // thread that stopped it (a detached one would outlive its server).

@@ -121,13 +121,22 @@ TEST(FilePickerTest, ADialogTheServerStopsWaitingForIsClosed) {
         {"folder", [&] { return picker.pickFolder(dir.str()); }},
     };
     for (const auto& [name, pick] : dialogs) {
-        auto seen = ModalScript().expect("QFileDialog").arm();  // fails unless the dialog closes
-        const std::string picked = test::fromRequestThread<std::string>([&picker, &pick = pick] {
+        // The time limit passes once the dialog is up; the script fails
+        // unless the dialog then closes.
+        std::stop_source timeUp;
+        auto seen = ModalScript()
+                        .expect("QFileDialog")
+                        .then([&timeUp](QWidget*, test::ModalSeen&) { timeUp.request_stop(); })
+                        .arm();
+        const std::string picked = test::fromRequestThread<std::string>([&picker, &pick = pick, &timeUp] {
             std::stop_source stop;
-            return server::callOnGuiThread<std::string>(
-                picker, pick, stop.get_token(), std::string("<gave up>"), std::chrono::milliseconds(200));
+            return server::callOnGuiThread<std::string>(picker, pick, stop.get_token(),
+                                                        std::string("<gave up>"), std::chrono::minutes(5),
+                                                        timeUp.get_token());
         });
+        EXPECT_TRUE(test::waitFinished(seen)) << name;
         EXPECT_TRUE(seen->found) << name;
+        EXPECT_TRUE(seen->problems.isEmpty()) << name << ": " << seen->problems.join("; ").toStdString();
         EXPECT_EQ(picked, "<gave up>") << name;
         EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 30'000))
             << name << ": the dialog is still open";

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -112,11 +113,10 @@ struct Poll {
     bool leaveOpen;
     std::vector<ModalScript::Step> steps;
     std::shared_ptr<ModalSeen> seen;
-    QElapsedTimer waited;
 };
 
 bool matches(const Poll& poll, QWidget* widget) {
-    if (widget == nullptr || !widget->isVisible()) {
+    if (widget == nullptr || !widget->isWindow() || !widget->isModal()) {
         return false;
     }
     if (poll.className != nullptr && !widget->inherits(poll.className)) {
@@ -143,9 +143,12 @@ void watchClosing(QPointer<QWidget> dialog, int guardMs, QElapsedTimer waited) {
     });
 }
 
-void runSteps(const std::shared_ptr<Poll>& poll, QWidget* dialog) {
-    *poll->seen = describe(dialog);
-    QPointer<QWidget> alive(dialog);
+void runSteps(const std::shared_ptr<Poll>& poll, QPointer<QWidget> alive) {
+    // Described again now that the dialog has settled (its default button
+    // and focus are set after it is shown), unless it has closed already.
+    if (!alive.isNull() && alive->isVisible()) {
+        *poll->seen = describe(alive.data());
+    }
     int index = 0;
     for (const ModalScript::Step& step : poll->steps) {
         ++index;
@@ -163,25 +166,84 @@ void runSteps(const std::shared_ptr<Poll>& poll, QWidget* dialog) {
     }
 }
 
-void schedule(std::shared_ptr<Poll> poll) {
-    QTimer::singleShot(kPollMs, QCoreApplication::instance(), [poll]() mutable {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (matches(*poll, modal)) {
-            runSteps(poll, modal);
-            return;
+// Sees every modal window as it is shown, so that a dialog closed within
+// the turn it opened in is not missed, and hands it to the first armed
+// script that matches; each dialog goes to one script only.
+class ShowWatcher : public QObject {
+public:
+    // One for each application object (a program may make several in turn).
+    static ShowWatcher& instance() {
+        static QPointer<ShowWatcher> watcher;
+        if (watcher.isNull()) {
+            watcher = new ShowWatcher(QCoreApplication::instance());
         }
-        if (poll->waited.elapsed() < poll->guardMs) {
-            schedule(std::move(poll));
-            return;
+        return *watcher;
+    }
+
+    void add(const std::shared_ptr<Poll>& poll) {
+        pending_.push_back(poll);
+        // A dialog already up when the script is armed.
+        QTimer::singleShot(0, this, [this, poll] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (isPending(poll) && matches(*poll, modal) && !claimed(modal)) {
+                take(poll, modal);
+            }
+        });
+        QTimer::singleShot(poll->guardMs, this, [this, poll] {
+            if (!isPending(poll)) {
+                return;
+            }
+            std::erase(pending_, poll);
+            ADD_FAILURE() << "no modal dialog"
+                          << (poll->className != nullptr ? std::string(" of class ") + poll->className : "")
+                          << (poll->title.isEmpty() ? "" : " titled " + poll->title.toStdString())
+                          << " turned up within " << poll->guardMs << " ms";
+            poll->seen->finished = true;
+            closeAllModals();
+        });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Show || !watched->isWidgetType()) {
+            return false;
         }
-        ADD_FAILURE() << "no modal dialog"
-                      << (poll->className != nullptr ? std::string(" of class ") + poll->className : "")
-                      << (poll->title.isEmpty() ? "" : " titled " + poll->title.toStdString())
-                      << " turned up within " << poll->guardMs << " ms";
-        poll->seen->finished = true;
-        closeAllModals();
-    });
-}
+        auto* widget = static_cast<QWidget*>(watched);
+        if (claimed(widget)) {
+            return false;
+        }
+        for (const std::shared_ptr<Poll>& poll : pending_) {
+            if (matches(*poll, widget)) {
+                take(poll, widget);
+                break;
+            }
+        }
+        return false;
+    }
+
+private:
+    explicit ShowWatcher(QObject* parent) : QObject(parent) { parent->installEventFilter(this); }
+
+    bool isPending(const std::shared_ptr<Poll>& poll) const {
+        return std::find(pending_.begin(), pending_.end(), poll) != pending_.end();
+    }
+
+    bool claimed(QWidget* widget) {
+        std::erase_if(claimed_, [](const QPointer<QWidget>& each) { return each.isNull(); });
+        return std::find(claimed_.begin(), claimed_.end(), widget) != claimed_.end();
+    }
+
+    void take(std::shared_ptr<Poll> poll, QWidget* dialog) {
+        std::erase(pending_, poll);
+        claimed_.emplace_back(dialog);
+        *poll->seen = describe(dialog);
+        // The steps run once exec() has entered the dialog's own loop.
+        QTimer::singleShot(0, this, [poll, alive = QPointer<QWidget>(dialog)] { runSteps(poll, alive); });
+    }
+
+    std::vector<std::shared_ptr<Poll>> pending_;
+    std::vector<QPointer<QWidget>> claimed_;
+};
 
 }  // namespace
 
@@ -311,8 +373,7 @@ std::shared_ptr<const ModalSeen> ModalScript::arm() {
     poll->leaveOpen = leaveOpen_;
     poll->steps = steps_;
     poll->seen = std::make_shared<ModalSeen>();
-    poll->waited.start();
-    schedule(poll);
+    ShowWatcher::instance().add(poll);
     return poll->seen;
 }
 

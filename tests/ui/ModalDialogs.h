@@ -30,9 +30,11 @@ struct ModalSeen {
     QStringList problems;   // steps that could not act (missing or disabled widget)
 };
 
-// A scripted answer to the next modal dialog (QApplication::activeModalWidget)
-// that matches: arm it before the code under test calls exec(). The steps run
-// in order once the dialog is up. A dialog that does not turn up within the
+// A scripted answer to the next modal dialog shown that matches: arm it
+// before the code under test calls exec(). The dialog is seen as it is shown,
+// so even one closed within its first event-loop turn counts as found; the
+// steps run in order once its loop runs, each dialog going to the first
+// armed script that matches. A dialog that does not turn up within the
 // guard time, or is still open that long after the last step, fails the test
 // and every modal widget still open is closed, so a test never hangs.
 //
@@ -78,7 +80,7 @@ public:
     // Anything else.
     ModalScript& then(Step step);
 
-    // Starts polling; the result fills in as the steps run.
+    // Starts watching; the result fills in as the steps run.
     std::shared_ptr<const ModalSeen> arm();
 
 private:

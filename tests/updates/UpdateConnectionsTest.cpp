@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTimer>
 
 #include <memory>
 
@@ -17,6 +16,7 @@
 #include "common/AgentVersion.h"
 #include "engine/InMemorySettings.h"
 #include "engine/VelkEngine.h"
+#include "support/GuardedEventLoop.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 #include "ui/LazyMainWindow.h"
@@ -54,21 +54,6 @@ protected:
         W* widget = window().findChild<W*>(QString::fromLatin1(name));
         EXPECT_NE(widget, nullptr) << name;
         return widget;
-    }
-
-    // Runs the event loop until something quits it: true when that happened
-    // before the guard did.
-    static bool quitsOnItsOwn() {
-        bool guardFired = false;
-        QTimer guard;
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, [&guardFired] {
-            guardFired = true;
-            QCoreApplication::quit();
-        });
-        guard.start(60'000);
-        QApplication::exec();
-        return !guardFired;
     }
 
     TempDir temp;
@@ -123,12 +108,12 @@ TEST_F(UpdateConnectionsTest, TheBannerStartsTheInstallerAndShowsItsFailure) {
 
 TEST_F(UpdateConnectionsTest, AHandedOffPackageEndsTheAgentShortlyAfter) {
     emit installer.launched();
-    EXPECT_TRUE(quitsOnItsOwn());
+    EXPECT_TRUE(execUntilQuit());
 }
 
 TEST_F(UpdateConnectionsTest, AStartedRemovalEndsTheAgentShortlyAfter) {
     emit uninstaller.launched();
-    EXPECT_TRUE(quitsOnItsOwn());
+    EXPECT_TRUE(execUntilQuit());
 }
 
 // The window's uninstall link starts the uninstaller; without the package
