@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <httplib.h>
+
 #include "support/FileText.h"
 
 extern char** environ;
@@ -124,6 +126,20 @@ void AgentProcess::signal(int signalNumber) {
 
 std::string AgentProcess::standardError() const {
     return readFileText(errPath_);
+}
+
+bool AgentProcess::waitUntilServing(int port, std::chrono::seconds deadline) {
+    httplib::Client http("127.0.0.1", port);
+    http.set_connection_timeout(5);
+    http.set_read_timeout(60);
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (running() && std::chrono::steady_clock::now() < end) {
+        if (const auto answer = http.Get("/api/health"); answer && answer->status == 200) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 }  // namespace velk::test

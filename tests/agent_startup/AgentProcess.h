@@ -29,6 +29,9 @@ public:
     std::optional<int> waitForExit(std::chrono::seconds deadline);
     bool running();
     void signal(int signalNumber);
+    // Polls the local API on port until it answers health, the agent ends
+    // or the deadline passes.
+    bool waitUntilServing(int port, std::chrono::seconds deadline);
 
     std::string standardError() const;
 

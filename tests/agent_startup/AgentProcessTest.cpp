@@ -114,17 +114,7 @@ protected:
         return http;
     }
 
-    // Polls until the local API answers, or the agent ends, or the deadline.
-    bool waitUntilServing(AgentProcess& agent) const {
-        const auto end = std::chrono::steady_clock::now() + kDeadline;
-        while (agent.running() && std::chrono::steady_clock::now() < end) {
-            if (auto answer = client().Get("/api/operations"); answer && answer->status == 200) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
+    bool waitUntilServing(AgentProcess& agent) const { return agent.waitUntilServing(port_, kDeadline); }
 
     bool waitForLogLine(const std::string& text) const {
         const auto end = std::chrono::steady_clock::now() + kDeadline;
@@ -301,15 +291,7 @@ TEST_F(AgentProcessTest, AJavaRunThatNeverEndsHoldsUpNeitherTheApiNorTheExit) {
     });
     ASSERT_TRUE(waitForFile(held + "/group")) << "the stand-in never ran\n" << agent.standardError();
     const pid_t group = std::stoi(readFileText(held + "/group"));
-    // Whatever the outcome, nothing of the stand-in outlives the test.
-    struct EndGroup {
-        pid_t group;
-        ~EndGroup() {
-            if (liveMembers(group) > 0) {
-                ::kill(-group, SIGKILL);
-            }
-        }
-    } endGroup{group};
+    const EndGroupOnExit endGroup{group};
 
     const auto busy =
         client().Post("/api/validate", json{{"declarationDir", other}}.dump(), "application/json");
@@ -358,15 +340,7 @@ TEST_F(AgentProcessTest, AJavaThatNeverAnswersTheVersionProbeHoldsUpNeitherTheAp
     });
     ASSERT_TRUE(waitForFile(started)) << "the probe never ran\n" << agent.standardError();
     const pid_t group = std::stoi(readFileText(started));
-    // Whatever the outcome, nothing of the stand-in outlives the test.
-    struct EndGroup {
-        pid_t group;
-        ~EndGroup() {
-            if (liveMembers(group) > 0) {
-                ::kill(-group, SIGKILL);
-            }
-        }
-    } endGroup{group};
+    const EndGroupOnExit endGroup{group};
 
     const auto health = client().Get("/api/health");
     ASSERT_TRUE(health) << "the API did not answer while the probe ran";

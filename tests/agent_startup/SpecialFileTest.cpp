@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -109,18 +108,8 @@ protected:
         return http;
     }
 
-    // Polls until the local API answers health, or the agent ends, or the
-    // deadline (an agent held by a FIFO never answers).
-    bool waitUntilHealthy(AgentProcess& agent) const {
-        const auto end = std::chrono::steady_clock::now() + kDeadline;
-        while (agent.running() && std::chrono::steady_clock::now() < end) {
-            if (auto answer = client().Get("/api/health"); answer && answer->status == 200) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
+    // An agent held by a FIFO never answers: the deadline ends the wait.
+    bool waitUntilHealthy(AgentProcess& agent) const { return agent.waitUntilServing(port_, kDeadline); }
 
     IsolatedHome home_;
     const int port_ = freePort();

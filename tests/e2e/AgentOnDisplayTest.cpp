@@ -33,6 +33,7 @@
 #include "support/CertStoreFolder.h"
 #include "support/FileText.h"
 #include "support/FreePort.h"
+#include "support/LoopingPage.h"
 #include "support/TempDir.h"
 
 namespace velk::test {
@@ -68,6 +69,28 @@ std::size_t agencyContacts(FakeAgency& agency) {
            agency.api().requests().size();
 }
 
+// The fake agency's due amounts for the sender's query, as the web
+// application receives them.
+void expectDueAmounts(const Answer& answer) {
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    const json result = json::parse(answer.body);
+    EXPECT_EQ(result["status"], "ok") << answer.body;
+    EXPECT_EQ(result["rowCount"], 2);
+    EXPECT_EQ(result["totalOutstanding"], 5200.5);
+    EXPECT_EQ(result["totalInterest"], 44.35);
+}
+
+// Whether a login handshake presented a client certificate whose subject
+// holds subjectPart.
+bool loginPresented(FakeAgency& agency, const std::string& subjectPart) {
+    for (const auto& request : agency.login().requests()) {
+        if (request.clientCertSubject.find(subjectPart) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // True once done holds; false when kDeadline passes first.
 template <class Done>
 bool waitFor(Done done) {
@@ -80,69 +103,6 @@ bool waitFor(Done done) {
     }
     return true;
 }
-
-// A page of another site that sends a real run again the moment it has its
-// answer, on one kept-open connection, until told to stop.
-class LoopingPage {
-public:
-    LoopingPage(int port, const json& params)
-        : thread_([this, port, body = params.dump()] { run(port, body); }) {}
-    ~LoopingPage() { finish(); }
-
-    // Stops after the answer it waits for.
-    void finish() {
-        stop_ = true;
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    int answers() const { return answers_; }
-    int declined() const { return declined_; }
-    int busy() const { return busy_; }
-    std::string unexpected() const {
-        std::lock_guard lock(mutex_);
-        return unexpected_;
-    }
-
-private:
-    void run(int port, const std::string& body) {
-        httplib::Client client("127.0.0.1", port);
-        client.set_keep_alive(true);
-        client.set_connection_timeout(5);
-        client.set_read_timeout(3 * kDeadline.count());
-        const json declined = {{"success", false}, {"errorMessage", "Операцията е отказана от потребителя."}};
-        const json busy = {
-            {"success", false},
-            {"errorMessage",
-             "Друга операция очаква потвърждение в агента. Отговорете на нея и опитайте отново."}};
-        // Bounded, should the test never tell it to stop.
-        for (int sent = 0; sent < 1'000'000 && !stop_; ++sent) {
-            const auto answer = client.Post("/api/v1/operations/due_amounts",
-                                            {{"X-Velk-Sender-Id", kSenderId}, {"Origin", kLoopOrigin}}, body,
-                                            "application/json");
-            const json value =
-                answer && answer->status == 200 ? json::parse(answer->body, nullptr, false) : json();
-            if (value == declined) {
-                ++declined_;
-            } else if (value == busy) {
-                ++busy_;
-                std::this_thread::sleep_for(1ms);  // spares the machine; after a decline it asks at once
-            } else {
-                std::lock_guard lock(mutex_);
-                unexpected_ = answer ? std::to_string(answer->status) + " " + answer->body : "no answer";
-            }
-            ++answers_;
-        }
-    }
-
-    std::atomic<bool> stop_{false};
-    std::atomic<int> answers_{0};
-    std::atomic<int> declined_{0};
-    std::atomic<int> busy_{0};
-    mutable std::mutex mutex_;
-    std::string unexpected_;
-    std::thread thread_;
-};
 
 class AgentOnDisplayTest : public ::testing::Test {
 protected:
@@ -374,19 +334,8 @@ TEST_F(AgentOnDisplayTest, ACertificateExportedWithAPinAsksForItAfterThePicker) 
     ASSERT_EQ(driver_->fillAndPress(kPinTitle, "2468", "Продължи", kDeadline), "") << diagnostics();
     ASSERT_TRUE(answered(run, 2 * kDeadline)) << diagnostics();
 
-    const Answer answer = run.get();
-    ASSERT_EQ(answer.status, 200) << answer.body;
-    const json result = json::parse(answer.body);
-    EXPECT_EQ(result["status"], "ok") << answer.body;
-    EXPECT_EQ(result["rowCount"], 2);
-    EXPECT_EQ(result["totalOutstanding"], 5200.5);
-    EXPECT_EQ(result["totalInterest"], 44.35);
-    bool certificateShown = false;
-    for (const auto& request : agency_.login().requests()) {
-        certificateShown =
-            certificateShown || request.clientCertSubject.find("CN=Петър Стоянов") != std::string::npos;
-    }
-    EXPECT_TRUE(certificateShown);
+    expectDueAmounts(run.get());
+    EXPECT_TRUE(loginPresented(agency_, "CN=Петър Стоянов"));
     EXPECT_THAT(log(), Not(HasSubstr("2468")));
 }
 
@@ -416,33 +365,20 @@ TEST_F(AgentOnDisplayTest, AnOlderExportLogsInWithThePinAskedOnce) {
         EXPECT_TRUE(answered(run, 2 * kDeadline)) << diagnostics();
         return answered(run, 0s) ? run.get() : Answer{};
     };
-    const auto expectAmounts = [](const Answer& answer) {
-        ASSERT_EQ(answer.status, 200) << answer.body;
-        const json result = json::parse(answer.body);
-        EXPECT_EQ(result["status"], "ok") << answer.body;
-        EXPECT_EQ(result["rowCount"], 2);
-        EXPECT_EQ(result["totalOutstanding"], 5200.5);
-        EXPECT_EQ(result["totalInterest"], 44.35);
-    };
 
     const Answer wrong = runWith("1357");
     EXPECT_EQ(wrong.status, 200);
     EXPECT_THAT(wrong.body, HasSubstr("Грешен PIN код.")) << wrong.body;
     EXPECT_EQ(agency_.sessionsOpened(), 0);
 
-    expectAmounts(runWith("2468"));
+    expectDueAmounts(runWith("2468"));
     ASSERT_EQ(agency_.sessionsOpened(), 1);
     agency_.expireSessions();
     // The next login takes the PIN the key accepted.
-    expectAmounts(runWith(nullptr));
+    expectDueAmounts(runWith(nullptr));
     EXPECT_EQ(agency_.sessionsOpened(), 2);
 
-    bool certificateShown = false;
-    for (const auto& request : agency_.login().requests()) {
-        certificateShown =
-            certificateShown || request.clientCertSubject.find("CN=Петър Стоянов") != std::string::npos;
-    }
-    EXPECT_TRUE(certificateShown);
+    EXPECT_TRUE(loginPresented(agency_, "CN=Петър Стоянов"));
     EXPECT_THAT(log(), Not(HasSubstr("2468")));
     EXPECT_THAT(log(), Not(HasSubstr("could not parse PKCS12")));
 }
@@ -455,7 +391,13 @@ TEST_F(AgentOnDisplayTest, APageThatAsksAgainAtOnceLeavesTheNextDialogToAnother)
     ASSERT_TRUE(waitUntilServing()) << diagnostics();
     const auto never = [] { return false; };
 
-    loopingPage_ = std::make_unique<LoopingPage>(port_, json{{"eik", kEik}, {"year", 2024}});
+    loopingPage_ = std::make_unique<LoopingPage>(
+        port_,
+        LoopingPage::Request{"/api/v1/operations/due_amounts",
+                             {{"X-Velk-Sender-Id", kSenderId}, {"Origin", kLoopOrigin}},
+                             json{{"eik", kEik}, {"year", 2024}}.dump(),
+                             "application/json"},
+        3 * kDeadline);
     LoopingPage& page = *loopingPage_;
     // Should a stalled machine let the declined page's hold run out before
     // the application asks, the round is tried again.

@@ -12,7 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -68,16 +67,7 @@ TEST(AgentValidateTest, TheValidationRouteAnswersTheInstalledClientsVerdict) {
     httplib::Client http("127.0.0.1", port);
     http.set_connection_timeout(5);
     http.set_read_timeout(120);
-    const auto end = std::chrono::steady_clock::now() + kDeadline;
-    bool serving = false;
-    while (!serving && agent.running() && std::chrono::steady_clock::now() < end) {
-        const auto health = http.Get("/api/health");
-        serving = health && health->status == 200;
-        if (!serving) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    ASSERT_TRUE(serving) << agent.standardError();
+    ASSERT_TRUE(agent.waitUntilServing(port, kDeadline)) << agent.standardError();
 
     const auto answer =
         http.Post("/api/validate", json{{"declarationDir", folder}}.dump(), "application/json");
@@ -131,16 +121,7 @@ TEST(AgentValidateTest, AnInstallationFromStrangePathsAndHrefsKeepsTheLogOneReco
     httplib::Client http("127.0.0.1", port);
     http.set_connection_timeout(5);
     http.set_read_timeout(120);
-    const auto end = std::chrono::steady_clock::now() + kDeadline;
-    bool serving = false;
-    while (!serving && agent.running() && std::chrono::steady_clock::now() < end) {
-        const auto health = http.Get("/api/health");
-        serving = health && health->status == 200;
-        if (!serving) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    ASSERT_TRUE(serving) << agent.standardError();
+    ASSERT_TRUE(agent.waitUntilServing(port, kDeadline)) << agent.standardError();
 
     const auto answer =
         http.Post("/api/validate", json{{"declarationDir", folder}}.dump(), "application/json");

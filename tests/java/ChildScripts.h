@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,6 +122,17 @@ inline int liveMembers(pid_t group) {
     return static_cast<int>(
         liveProcesses([group](const std::string&, long pgrp) { return pgrp == group; }).size());
 }
+
+// Kills what is left of a stand-in's process group when the test ends,
+// whatever its outcome, so nothing of it outlives the test.
+struct EndGroupOnExit {
+    pid_t group;
+    ~EndGroupOnExit() {
+        if (liveMembers(group) > 0) {
+            ::kill(-group, SIGKILL);
+        }
+    }
+};
 
 // Live processes whose environment holds the entry ("NAME=value"): what a
 // child started with that environment left behind, whatever its group.
