@@ -1,5 +1,6 @@
 #include <QDialog>
 #include <QPointer>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,10 @@ TEST(ModalScriptTest, SeesADialogClosedInTheTurnItOpened) {
     QDialog dialog;
     dialog.setWindowTitle(QStringLiteral("Кратък"));
     auto seen = ModalScript().expectTitle(QStringLiteral("Кратък")).arm();
+    // Once the script has looked for a dialog already up, the dialog opens.
+    bool armed = false;
+    QTimer::singleShot(0, [&armed] { armed = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&armed] { return armed; }));
     QTimer::singleShot(0, &dialog, [&dialog] { dialog.reject(); });
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
     EXPECT_TRUE(waitFinished(seen));
