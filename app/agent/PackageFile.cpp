@@ -7,11 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <random>
 #include <utility>
+
+#include "platform/AtomicFile.h"
 
 namespace velk::agent {
 
@@ -62,24 +63,6 @@ std::string withRandomPart(const std::string& target) {
     const std::size_t dot = target.rfind('.');
     const std::size_t cut = dot == std::string::npos || dot <= nameStart ? target.size() : dot;
     return target.substr(0, cut) + "-" + randomPart() + target.substr(cut);
-}
-
-// Gives the file a second name that nobody has: 0, or errno (EEXIST when
-// the name is taken).
-int placeExclusively(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return errno;
-    }
-    // A file system without the no-replace rename: a hard link is just as
-    // exclusive.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        return errno;
-    }
-    ::unlink(from.c_str());
-    return 0;
 }
 
 // The target a partial file was written for, when the name is one; empty
@@ -223,7 +206,7 @@ bool PackageFile::publish() {
         if (attempt > 0) {
             candidate = withRandomPart(target_);
         }
-        const int error = placeExclusively(partial_, candidate);
+        const int error = platform::moveWithoutReplacing(partial_, candidate);
         if (error == 0) {
             target_ = std::move(candidate);
             partial_.clear();

@@ -16,6 +16,10 @@ namespace velk::platform {
 // value after removing the temporary file; the target is then untouched.
 int writeFileAtomically(const std::string& path, std::string_view contents);
 
+// Gives what is at from the name to, never replacing anything already there:
+// 0, or an errno value (EEXIST when to is taken, by a file or a link).
+int moveWithoutReplacing(const std::string& from, const std::string& to);
+
 // Makes a rename or link in the folder durable. A folder that cannot be
 // synced does not undo what already happened, so nothing is reported.
 void syncFolder(const std::string& folder);

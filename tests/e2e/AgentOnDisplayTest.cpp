@@ -248,13 +248,9 @@ TEST_F(AgentOnDisplayTest, TheUserConfirmsOneRunInThePickerAndDeclinesTheNext) {
     ASSERT_TRUE(answered(confirmed, 2 * kDeadline)) << diagnostics();
 
     const Answer answer = confirmed.get();
-    ASSERT_EQ(answer.status, 200) << answer.body;
+    ASSERT_NO_FATAL_FAILURE(expectDueAmounts(answer));
     const json result = json::parse(answer.body);
-    EXPECT_EQ(result["status"], "ok") << answer.body;
     EXPECT_EQ(result["year"], 2024);
-    EXPECT_EQ(result["rowCount"], 2);
-    EXPECT_EQ(result["totalOutstanding"], 5200.5);
-    EXPECT_EQ(result["totalInterest"], 44.35);
     ASSERT_EQ(result["items"].size(), 2u) << answer.body;
     EXPECT_EQ(result["items"][0]["debtTypeName"], "ДДФЛ");
     EXPECT_EQ(result["items"][1]["debtTypeName"], "ДДС");

@@ -6,11 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,30 @@ using nlohmann::json;
 
 constexpr std::chrono::seconds kDeadline{60};
 
+// The built agent with its folders below home, its data folder at data and
+// its local API on port; extra adds the test's own seams and Java.
+std::map<std::string, std::string> agentEnvironment(const TempDir& home, const std::string& data, int port,
+                                                    const std::map<std::string, std::string>& extra) {
+    fs::create_directories(home.sub("runtime"));
+    ::chmod(home.sub("runtime").c_str(), 0700);
+    std::map<std::string, std::string> env = {{"HOME", home.str()},
+                                              {"XDG_DATA_HOME", data},
+                                              {"XDG_CONFIG_HOME", home.sub("config")},
+                                              {"XDG_RUNTIME_DIR", home.sub("runtime")},
+                                              {"QT_QPA_PLATFORM", "offscreen"},
+                                              {"VELK_TEST_PORT", std::to_string(port)}};
+    env.insert(extra.begin(), extra.end());
+    return env;
+}
+
+// The validation route's answer for folder.
+httplib::Result validate(int port, const std::string& folder) {
+    httplib::Client http("127.0.0.1", port);
+    http.set_connection_timeout(5);
+    http.set_read_timeout(120);
+    return http.Post("/api/validate", json{{"declarationDir", folder}}.dump(), "application/json");
+}
+
 TEST(AgentValidateTest, TheValidationRouteAnswersTheInstalledClientsVerdict) {
     const TempDir home;
     const std::string data = home.sub("data");
@@ -50,27 +75,17 @@ TEST(AgentValidateTest, TheValidationRouteAnswersTheInstalledClientsVerdict) {
     std::ofstream(folder + "/DEKLAR.TXT") << "deklar";
     std::ofstream(folder + "/POKUPKI.TXT") << "pokupki";
     std::ofstream(folder + "/STANDIN-ERRORS.TXT") << "Ред 7: сумата не съвпада\n";
-    fs::create_directories(home.sub("runtime"));
-    ::chmod(home.sub("runtime").c_str(), 0700);
 
     const int port = freePort();
-    AgentProcess agent(home.str(),
-                       {{"HOME", home.str()},
-                        {"XDG_DATA_HOME", data},
-                        {"XDG_CONFIG_HOME", home.sub("config")},
-                        {"XDG_RUNTIME_DIR", home.sub("runtime")},
-                        {"QT_QPA_PLATFORM", "offscreen"},
-                        {"VELK_TEST_PORT", std::to_string(port)},
-                        // Nothing may be downloaded from the real portal.
-                        {"VELK_TEST_CONNECT_TO", "portal.nra.bg:443:127.0.0.1:9"},
-                        {"JAVA_HOME", fs::canonical(VELK_TEST_JAVA).parent_path().parent_path().string()}});
-    httplib::Client http("127.0.0.1", port);
-    http.set_connection_timeout(5);
-    http.set_read_timeout(120);
+    AgentProcess agent(
+        home.str(), agentEnvironment(
+                        home, data, port,
+                        {// Nothing may be downloaded from the real portal.
+                         {"VELK_TEST_CONNECT_TO", "portal.nra.bg:443:127.0.0.1:9"},
+                         {"JAVA_HOME", fs::canonical(VELK_TEST_JAVA).parent_path().parent_path().string()}}));
     ASSERT_TRUE(agent.waitUntilServing(port, kDeadline)) << agent.standardError();
 
-    const auto answer =
-        http.Post("/api/validate", json{{"declarationDir", folder}}.dump(), "application/json");
+    const auto answer = validate(port, folder);
     ASSERT_TRUE(answer);
     ASSERT_EQ(answer->status, 200) << answer->body;
     const json body = json::parse(answer->body);
@@ -105,40 +120,27 @@ TEST(AgentValidateTest, AnInstallationFromStrangePathsAndHrefsKeepsTheLogOneReco
     for (const char* name : {"DEKLAR.TXT", "POKUPKI.TXT", "PRODAGBI.TXT"}) {
         std::ofstream(folder + "/" + name) << "file";
     }
-    fs::create_directories(home.sub("runtime"));
-    ::chmod(home.sub("runtime").c_str(), 0700);
 
     const int port = freePort();
-    AgentProcess agent(home.str(), {{"HOME", home.str()},
-                                    {"XDG_DATA_HOME", data},
-                                    {"XDG_CONFIG_HOME", home.sub("config")},
-                                    {"XDG_RUNTIME_DIR", home.sub("runtime")},
-                                    {"QT_QPA_PLATFORM", "offscreen"},
-                                    {"VELK_TEST_PORT", std::to_string(port)},
-                                    {"VELK_TEST_CONNECT_TO", hosts.connectToEntries()},
-                                    {"VELK_TEST_CA_FILE", hosts.caFile()},
-                                    {"JAVA_HOME", home.sub("jdk")}});
-    httplib::Client http("127.0.0.1", port);
-    http.set_connection_timeout(5);
-    http.set_read_timeout(120);
+    AgentProcess agent(home.str(), agentEnvironment(home, data, port,
+                                                    {{"VELK_TEST_CONNECT_TO", hosts.connectToEntries()},
+                                                     {"VELK_TEST_CA_FILE", hosts.caFile()},
+                                                     {"JAVA_HOME", home.sub("jdk")}}));
     ASSERT_TRUE(agent.waitUntilServing(port, kDeadline)) << agent.standardError();
 
-    const auto answer =
-        http.Post("/api/validate", json{{"declarationDir", folder}}.dump(), "application/json");
+    const auto answer = validate(port, folder);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 200);
     EXPECT_EQ(json::parse(answer->body), json({{"ok", true}, {"errors", json::array()}})) << answer->body;
     agent.signal(SIGTERM);
     EXPECT_EQ(agent.waitForExit(kDeadline), 0) << agent.standardError();
 
-    std::istringstream log(readFileText(data + "/VEZORodar/Logs/VezoRodarC.log"));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(log, line);) {
-        lines.push_back(line);
+    const std::vector<std::string> logLines = lines(readFileText(data + "/VEZORodar/Logs/VezoRodarC.log"));
+    for (const std::string& line : logLines) {
         EXPECT_TRUE(isOneLogRecord(line)) << line;
     }
-    const auto logged = [&lines](const std::string& text) {
-        return std::count_if(lines.begin(), lines.end(), [&text](const std::string& line) {
+    const auto logged = [&logLines](const std::string& text) {
+        return std::count_if(logLines.begin(), logLines.end(), [&text](const std::string& line) {
             return line.find(text) != std::string::npos;
         });
     };
@@ -146,8 +148,8 @@ TEST(AgentValidateTest, AnInstallationFromStrangePathsAndHrefsKeepsTheLogOneReco
     EXPECT_EQ(logged("JnlpDownloader: wrote "), 1);
     EXPECT_EQ(logged(shownData + "/VEZORodar/ZezizUR/native/vatclient.dll"), 2);  // missing, then written
     EXPECT_EQ(logged("  jar href=b\\x0A" + forged + ".jar"), 1);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_NE(lines.back().find("[INFO ] VezoRodarC exiting"), std::string::npos);
+    ASSERT_FALSE(logLines.empty());
+    EXPECT_NE(logLines.back().find("[INFO ] VezoRodarC exiting"), std::string::npos);
 }
 
 }  // namespace

@@ -45,25 +45,6 @@ void pause() {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-// A client that only a hang fails: the dialog's own limit comes first.
-httplib::Client pageClient(int port) {
-    httplib::Client client("127.0.0.1", port);
-    client.set_read_timeout(3 * kPollDeadline);
-    return client;
-}
-
-Answer pagePost(int port, const std::string& origin) {
-    auto client = pageClient(port);
-    const auto result =
-        client.Post(kEchoPath.c_str(), {{"Origin", origin}}, "{}", "text/plain;charset=UTF-8");
-    Answer answer;
-    if (result) {
-        answer.status = result->status;
-        answer.body = result->body;
-    }
-    return answer;
-}
-
 bool ran(const Answer& answer) {
     const json value = json::parse(answer.body, nullptr, false);
     return answer.status == 200 && value.is_object() && value.contains("metadata");
@@ -221,7 +202,9 @@ TEST(FairDialogTest, APageThatAsksAgainAtOnceLeavesTheNextDialogToAnotherPage) {
                 [&] { return user.openRequester() || (page.answers() >= before + 2 && user.idle()); }, pause))
                 << "the looping page did not ask again";
 
-            auto app = std::async(std::launch::async, [&] { return pagePost(harness.port(), kAppOrigin); });
+            auto app = std::async(std::launch::async, [&] {
+                return harness.post(kEchoPath, "{}", {{"Origin", kAppOrigin}});
+            });
             const bool decided = pollUntil(
                 [&] {
                     return app.wait_for(std::chrono::seconds(0)) == std::future_status::ready ||

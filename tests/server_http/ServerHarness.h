@@ -44,7 +44,7 @@ public:
         std::chrono::milliseconds dialogTimeLimit{0};
         // A test's clock for that limit: the dialog's time is up once its
         // token is stopped.
-        std::function<std::stop_token()> dialogTimeUp;
+        std::function<std::stop_token()> dialogTimeUp{};
     };
 
     ServerHarness() : ServerHarness(Options{}) {}

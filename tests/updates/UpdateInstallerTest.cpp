@@ -35,6 +35,7 @@
 #include "support/PollUntil.h"
 #include "support/SilentListener.h"
 #include "support/TempDir.h"
+#include "support/UnusualFiles.h"
 
 namespace velk::test {
 
@@ -373,8 +374,7 @@ TEST_F(UpdateInstallerTest, TheNextDownloadRemovesPartialFilesLeftBehind) {
          false},
         {".20260101000003-vezorodar.deb.part-LiNk01",
          [&](const std::string& path) { std::filesystem::create_symlink(victim, path); }, false},
-        {".20260101000004-vezorodar.deb.part-FiFo01",
-         [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, false},
+        {".20260101000004-vezorodar.deb.part-FiFo01", [](const std::string& path) { makeFifo(path); }, false},
         {".20260101000005-vezorodar.deb.part-DiR001",
          [](const std::string& path) { std::filesystem::create_directory(path); }, false},
         {"20260101000000-vezorodar.deb", partial, false},

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <utility>
 
 #include "common/Logger.h"
@@ -16,8 +15,6 @@ namespace {
 
 // A "-version" report is a few lines; anything past this is not one.
 constexpr std::size_t kMaxReportBytes = 64 * 1024;
-// The exit code the runner reports for a child ended by its SIGKILL.
-constexpr int kKilledExitCode = 128 + SIGKILL;
 
 class DeadlineWatch : public JavaProbes::Watch {
 public:
@@ -98,7 +95,7 @@ std::optional<std::string> JavaProbes::versionReport(const std::string& path) {
         return std::nullopt;
     }
     // A child that ended by itself just before its time was up keeps its report.
-    if (expired && exitCode == kKilledExitCode) {
+    if (expired && exitCode == ProcessRunner::kKilledExitCode) {
         logLine(LogLevel::Warn, "Java discovery: no answer to -version from " + loggableText(path) +
                                     " in time; its process group was ended");
         return std::nullopt;

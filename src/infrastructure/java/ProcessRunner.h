@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -38,6 +39,9 @@ struct ProcessSpec {
 class ProcessRunner {
 public:
     using LineHandler = std::function<void(const std::string&)>;
+
+    // What readLinesUntilExit returns for a child ended by kill (SIGKILL).
+    static constexpr int kKilledExitCode = 128 + SIGKILL;
 
     ProcessRunner() = default;
     ~ProcessRunner();

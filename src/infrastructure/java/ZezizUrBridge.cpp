@@ -1,6 +1,5 @@
 #include "infrastructure/java/ZezizUrBridge.h"
 
-#include <csignal>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -47,8 +46,6 @@ constexpr const char* kValidationTimedOut =
 constexpr const char* kMainClass = "VelkVatUploader";
 constexpr const char* kMainClassFile = "VelkVatUploader.class";
 constexpr const char* kRequiredJars[] = {"VATClientService.jar", "SignerService.jar", "LSManager.jar"};
-// The exit code the runner reports for a child ended by its SIGKILL.
-constexpr int kKilledExitCode = 128 + SIGKILL;
 
 bool exists(const std::string& path) {
     std::error_code ec;
@@ -419,11 +416,11 @@ std::vector<std::string> ZezizUrBridge::validate(const std::string& declarationD
     }
 
     // A child that ended by itself just before it was killed keeps its verdict.
-    if (endedByShutDown && exitCode == kKilledExitCode) {
+    if (endedByShutDown && exitCode == ProcessRunner::kKilledExitCode) {
         logLine(LogLevel::Warn, "ZezizUR validate: the agent is shutting down; the Java child was ended");
         return {kValidationInterrupted};
     }
-    if (timedOut && exitCode == kKilledExitCode) {
+    if (timedOut && exitCode == ProcessRunner::kKilledExitCode) {
         logLine(LogLevel::Warn, "ZezizUR validate: no end after " +
                                     std::to_string(s.options.validationTimeLimit.count()) +
                                     " ms; the Java child's process group was ended");
@@ -501,7 +498,7 @@ ZezizUrSubmitResult ZezizUrBridge::submit(const std::string& declarationDir, sig
     const bool endedByShutDown = child.detach();
     runner.terminate();
     ZezizUrSubmitResult filed = conversation.finish(exitCode);
-    if (endedByShutDown && exitCode == kKilledExitCode) {
+    if (endedByShutDown && exitCode == ProcessRunner::kKilledExitCode) {
         // The agency may have received the filing before the child was ended.
         logLine(LogLevel::Warn,
                 "ZezizUR submit: the agent is shutting down; the Java child was ended during the filing, "
